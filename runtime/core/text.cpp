@@ -1,0 +1,44 @@
+#include "runtime/core/text.h"
+
+#include <cstring>
+#include <utility>
+
+#include "runtime/core/heap.h"
+
+namespace quillgate {
+
+text::text(text&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+
+text& text::operator=(text&& other) noexcept {
+    if (this != &other) {
+        heap_free(data_);
+        data_ = std::exchange(other.data_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+}
+
+text::~text() { heap_free(data_); }
+
+text text::adopt(char* block, std::size_t size) noexcept {
+    text result;
+    result.data_ = block;
+    result.size_ = block ? size : 0;
+    return result;
+}
+
+text text::copy(const char* bytes, std::size_t size) noexcept {
+    auto* block = static_cast<char*>(heap_alloc(size + 1));
+    if (!block) return {};
+    if (size) std::memcpy(block, bytes, size);
+    block[size] = 0;
+    return adopt(block, size);
+}
+
+char* text::release() noexcept {
+    size_ = 0;
+    return std::exchange(data_, nullptr);
+}
+
+} // namespace quillgate

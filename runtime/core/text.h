@@ -1,0 +1,41 @@
+// An owned 8-bit, NUL-terminated text held in a runtime heap block.
+//
+// Operations that produce text return one of these. An allocation failure
+// gives the empty text, never an exception.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace quillgate {
+
+class text {
+public:
+    text() noexcept = default;
+    text(const text&) = delete;
+    text& operator=(const text&) = delete;
+    text(text&& other) noexcept;
+    text& operator=(text&& other) noexcept;
+    ~text();
+
+    // Takes ownership of a heap block holding `size` bytes plus a NUL.
+    static text adopt(char* block, std::size_t size) noexcept;
+    // Copies `size` bytes; the empty text when the copy cannot be had.
+    static text copy(const char* bytes, std::size_t size) noexcept;
+    static text copy(std::string_view bytes) noexcept { return copy(bytes.data(), bytes.size()); }
+
+    const char* c_str() const noexcept { return data_ ? data_ : ""; }
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    std::string_view view() const noexcept { return {c_str(), size_}; }
+    // Gives up ownership; the caller frees the block with heap_free.
+    char* release() noexcept;
+
+    friend bool operator==(const text& a, std::string_view b) noexcept { return a.view() == b; }
+
+private:
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+} // namespace quillgate

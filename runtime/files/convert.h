@@ -1,0 +1,34 @@
+// Text conversions between the program's 8-bit text and file encodings.
+// UTF-8 goes to and from Latin-1 by code point; UTF-16 goes through the
+// system's ANSI code page.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "runtime/core/text.h"
+
+namespace quillgate {
+
+// Output length of utf8_to_latin1 for these bytes (never more than size).
+std::size_t utf8_to_latin1_length(const char* bytes, std::size_t size);
+// Converts into `into`, which holds at least utf8_to_latin1_length + 1 bytes,
+// and terminates it. Returns the length up to the terminator (a decoded zero,
+// C0 80, ends the text early).
+std::size_t utf8_to_latin1_into(const char* bytes, std::size_t size, char* into);
+text utf8_to_latin1(const char* bytes, std::size_t size);
+
+// `into` holds at least 2 * size + 1 bytes. Returns the bytes written.
+std::size_t latin1_to_utf8_into(const char* bytes, std::size_t size, char* into);
+text latin1_to_utf8(const char* bytes, std::size_t size);
+
+// ANSI text to UTF-16 little-endian bytes, without the terminating unit.
+// Empty when the conversion yields nothing.
+text ansi_to_utf16(const char* ansi);
+// UTF-16 little-endian units to ANSI text.
+text utf16_to_ansi(const std::uint16_t* units, std::size_t count);
+
+// ANSI text to UTF-8 (through UTF-16).
+text ansi_to_utf8(const char* ansi);
+
+} // namespace quillgate

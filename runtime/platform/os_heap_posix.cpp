@@ -1,0 +1,102 @@
+#include "runtime/platform/os_heap.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+namespace quillgate {
+
+namespace {
+
+// Each block is preceded by this header; the headers form a list so that
+// destroying the heap can release every block still allocated. Its size keeps
+// the block behind it on malloc's 16-byte alignment.
+struct alignas(16) block_header {
+    block_header* prev;
+    block_header* next;
+    std::size_t size;
+};
+
+std::mutex heap_lock;
+bool heap_alive = false;
+block_header* blocks = nullptr;
+
+void link(block_header* header) {
+    header->prev = nullptr;
+    header->next = blocks;
+    if (blocks) blocks->prev = header;
+    blocks = header;
+}
+
+void unlink(block_header* header) {
+    if (header->prev) header->prev->next = header->next;
+    else blocks = header->next;
+    if (header->next) header->next->prev = header->prev;
+}
+
+block_header* header_of(const void* block) {
+    return reinterpret_cast<block_header*>(const_cast<char*>(static_cast<const char*>(block))) - 1;
+}
+
+} // namespace
+
+bool os_heap_create() {
+    std::lock_guard<std::mutex> hold(heap_lock);
+    heap_alive = true;
+    return true;
+}
+
+void os_heap_destroy() {
+    std::lock_guard<std::mutex> hold(heap_lock);
+    while (blocks) {
+        block_header* next = blocks->next;
+        std::free(blocks);
+        blocks = next;
+    }
+    heap_alive = false;
+}
+
+void* os_heap_alloc(std::size_t size, bool zeroed) {
+    auto* header = static_cast<block_header*>(zeroed ? std::calloc(1, sizeof(block_header) + size)
+                                                     : std::malloc(sizeof(block_header) + size));
+    if (!header) return nullptr;
+    header->size = size;
+    std::lock_guard<std::mutex> hold(heap_lock);
+    if (!heap_alive) {
+        std::free(header);
+        return nullptr;
+    }
+    link(header);
+    return header + 1;
+}
+
+void* os_heap_realloc(void* block, std::size_t size, bool zero_growth) {
+    if (!block) return os_heap_alloc(size, zero_growth);
+    std::lock_guard<std::mutex> hold(heap_lock);
+    block_header* old = header_of(block);
+    std::size_t old_size = old->size;
+    unlink(old);
+    auto* header = static_cast<block_header*>(std::realloc(old, sizeof(block_header) + size));
+    if (!header) {
+        link(old);
+        return nullptr;
+    }
+    header->size = size;
+    link(header);
+    if (zero_growth && size > old_size) std::memset(reinterpret_cast<char*>(header + 1) + old_size, 0, size - old_size);
+    return header + 1;
+}
+
+void os_heap_free(void* block) {
+    if (!block) return;
+    block_header* header = header_of(block);
+    {
+        std::lock_guard<std::mutex> hold(heap_lock);
+        unlink(header);
+    }
+    std::free(header);
+}
+
+std::size_t os_heap_size(const void* block) { return block ? header_of(block)->size : 0; }
+
+} // namespace quillgate

@@ -1,0 +1,15 @@
+// The system's ANSI code page <-> UTF-16 (MultiByteToWideChar and
+// WideCharToMultiByte with CP_ACP). On POSIX the locale's UTF-8 stands for
+// the ANSI code page.
+#pragma once
+
+#include <cstdint>
+
+namespace quillgate {
+
+// Both follow the Win32 calls: a source length of -1 includes the terminator;
+// a destination size of 0 asks for the length needed. 0 on failure.
+int os_ansi_to_wide(const char* source, int source_length, std::uint16_t* into, int into_units);
+int os_wide_to_ansi(const std::uint16_t* source, int source_units, char* into, int into_bytes);
+
+} // namespace quillgate

@@ -1,0 +1,117 @@
+// XML documents: trees built from Expat's callbacks so that a loaded and
+// saved file keeps its layout; node paths; attributes; saving.
+//
+// There are no text nodes. All character data a node encloses is one string
+// on that node, and every child records how many bytes of its parent's text
+// come before it. Strings hold one byte per character (ISO-8859-1 values).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "runtime/core/pool.h"
+#include "runtime/core/slots.h"
+#include "runtime/platform/file_io.h"
+
+namespace quillgate {
+
+constexpr std::int16_t XML_NODE_DOCUMENT = 0;
+constexpr std::int16_t XML_NODE_ELEMENT = 1;
+constexpr std::int16_t XML_NODE_COMMENT = 2;
+constexpr std::int16_t XML_NODE_CDATA = 3;
+constexpr std::int16_t XML_NODE_DTD = 4;
+constexpr std::int16_t XML_NODE_INSTRUCTION = 5;
+
+struct xml_node {
+    xml_node* parent;
+    xml_node* first_child;
+    xml_node* prev_sibling;
+    xml_node* next_sibling;
+    char* name;
+    char* text;
+    char** attributes; // name, value, name, value, ...
+    object_id document;
+    std::int32_t preceding_text_length;
+    std::int16_t kind;
+    std::int16_t attribute_count;
+    std::int16_t attribute_spare;
+};
+
+struct xml_pool_block; // a string-pool block: link, size, then strings
+
+struct xml_document {
+    live_marker live;
+    xml_node* document_node;
+    xml_node* main_element;
+    std::int32_t encoding;
+    std::int32_t standalone;
+    std::int32_t line_end_style;
+    std::int32_t status;
+    std::int32_t error_line;
+    std::int32_t error_column;
+    const char* error_message;
+    xml_pool_block* string_pool;
+    void* parser;
+    object_id self_id;
+    std::int32_t encoding_fixed;
+    xml_node* current_node;
+    xml_node* last_closed_child;
+    std::int32_t text_counter;
+    char* pool_cursor;
+    // 1 when a document loaded as 8-bit text came from a file that is UTF-8
+    // to any reader: the saver then names UTF-8 in the declaration.
+    std::int32_t declare_utf8;
+};
+
+// Start-up: the document table (8 slots) and the node pool.
+void xml_table_init();
+slot_table* xml_table();
+block_pool* xml_node_pool();
+// The live document under an id, or null.
+xml_document* xml_document_get(object_id id);
+
+// Non-zero once a document exists (its address), whether or not the parse
+// succeeded; 0 when nothing was loaded.
+std::intptr_t xml_load(object_id slot, const char* path, int encoding);
+int xml_status(object_id id);
+xml_node* xml_root_element(object_id id);
+void xml_free(object_id id);
+void xml_free_all();
+
+// A heap string the caller frees, or null.
+char* xml_compose_doctype(const char* name, const char* system_id, const char* public_id, int has_internal_subset);
+void xml_append_text(xml_document* document, const char* bytes, int length);
+void xml_append_raw(xml_document* document, const char* bytes, int length);
+void* xml_pool_alloc(xml_document* document, std::size_t size);
+char* xml_pool_strdup(xml_document* document, const char* utf8);
+xml_node* xml_new_node(xml_document* document, int kind);
+void xml_close_node(xml_document* document);
+
+xml_node* xml_node_from_path(xml_node* node, const char* path);
+void xml_set_attribute(xml_node* node, const char* name, const char* value);
+
+constexpr int XML_SAVE_BOM = 1;
+constexpr int XML_SAVE_NO_DECLARATION = 2;
+constexpr int ESCAPE_TEXT = 0;
+constexpr int ESCAPE_ATTRIBUTE = 1;
+constexpr int ESCAPE_NONE = 2;
+constexpr std::int32_t xml_save_buffer_size = 4096;
+
+struct xml_writer {
+    std::uint8_t* cursor;
+    std::int32_t room;
+    int (*emit)(const char* text, std::int32_t length, int mode, xml_writer* writer);
+    int (*flush)(xml_writer* writer);
+    std::uint8_t* buffer_start;
+    os_handle file_handle;
+};
+
+int xml_save(object_id slot, const char* path, int flags = 0);
+int xml_write_document(xml_document* document, xml_writer* writer, int encoding, int flags);
+int xml_write_node(xml_node* node, xml_writer* writer);
+int xml_emit_latin1(const char* text, std::int32_t length, int mode, xml_writer* writer);
+int xml_emit_utf8(const char* text, std::int32_t length, int mode, xml_writer* writer);
+int xml_emit_utf16(const char* text, std::int32_t length, int mode, xml_writer* writer);
+int xml_writer_flush(xml_writer* writer);
+
+} // namespace quillgate
