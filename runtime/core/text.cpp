@@ -36,6 +36,16 @@ text text::copy(const char* bytes, std::size_t size) noexcept {
     return adopt(block, size);
 }
 
+text text::concat(std::string_view first, std::string_view second) noexcept {
+    std::size_t size = first.size() + second.size();
+    auto* block = static_cast<char*>(heap_alloc(size + 1));
+    if (!block) return {};
+    if (!first.empty()) std::memcpy(block, first.data(), first.size());
+    if (!second.empty()) std::memcpy(block + first.size(), second.data(), second.size());
+    block[size] = 0;
+    return adopt(block, size);
+}
+
 char* text::release() noexcept {
     size_ = 0;
     return std::exchange(data_, nullptr);
