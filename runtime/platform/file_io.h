@@ -40,6 +40,9 @@ std::uint32_t os_file_write(os_handle handle, const void* from, std::uint32_t si
 // shifted up by 32; *high receives the high half of the new position. The
 // result is the low half, or OS_INVALID_SET_FILE_POINTER on failure.
 std::uint32_t os_file_seek(os_handle handle, std::int32_t low, std::int32_t* high, std::uint32_t method);
+// The same move with one signed 64-bit distance; the new position, or -1 on
+// failure (which the low-half result above cannot always tell apart).
+std::int64_t os_file_move(os_handle handle, std::int64_t distance, std::uint32_t method);
 // SetEndOfFile at the current position.
 bool os_file_set_end(os_handle handle);
 bool os_file_close(os_handle handle);
