@@ -76,8 +76,10 @@ void* slot_acquire(slot_table* table, object_id id) {
     void* block = table->slots[id];
     if (block) {
         // The kind's close operation zeroes a live block through slot_release;
-        // a block that is not live is zero already.
+        // a block that is not live is zero already. A table without a close
+        // operation still hands out a zeroed block, not the old object.
         if (table->free_callback) table->free_callback(id);
+        if (is_live(block)) std::memset(block, 0, static_cast<std::size_t>(table->object_size));
         return block;
     }
     block = heap_alloc_zeroed(static_cast<std::size_t>(table->object_size));
