@@ -11,5 +11,7 @@ namespace quillgate {
 // a destination size of 0 asks for the length needed. 0 on failure.
 int os_ansi_to_wide(const char* source, int source_length, std::uint16_t* into, int into_units);
 int os_wide_to_ansi(const std::uint16_t* source, int source_units, char* into, int into_bytes);
+// The same as os_wide_to_ansi with UTF-8 (CP_UTF8) as the target.
+int os_wide_to_utf8(const std::uint16_t* source, int source_units, char* into, int into_bytes);
 
 } // namespace quillgate

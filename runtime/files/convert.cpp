@@ -1,0 +1,169 @@
+// Conversions between the program's 8-bit text and the encodings of files:
+// UTF-8 maps to Latin-1 by code point, UTF-16 goes through the ANSI code page.
+#include "runtime/files/convert.h"
+
+#include <climits>
+#include <cstring>
+
+#include "runtime/core/heap.h"
+#include "runtime/platform/text_codepage.h"
+
+namespace quillgate {
+
+namespace {
+
+bool continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+// One step of the UTF-8 reader: how many bytes it consumes and, when it
+// yields one, the output byte. Everything outside Latin-1 becomes "?".
+struct utf8_step {
+    std::size_t consumed;
+    bool yields;
+    unsigned char byte;
+};
+
+utf8_step step_at(const unsigned char* bytes, std::size_t at, std::size_t size) {
+    unsigned char lead = bytes[at];
+    std::size_t after = size - at - 1;
+    if (lead < 0x80) return {1, true, lead};
+    if (lead >= 0xC0 && lead <= 0xDF && after >= 1) {
+        unsigned char next = bytes[at + 1];
+        if (!continuation(next)) return {1, true, '?'};
+        unsigned value = ((lead & 0x1Fu) << 6) | (next & 0x3Fu);
+        return {2, true, value < 256 ? static_cast<unsigned char>(value) : static_cast<unsigned char>('?')};
+    }
+    if (lead >= 0xE0 && lead <= 0xEF && after >= 2) {
+        std::size_t consumed = 1;
+        if (continuation(bytes[at + 1])) consumed = continuation(bytes[at + 2]) ? 3 : 2;
+        return {consumed, true, '?'};
+    }
+    if (lead >= 0xF0 && lead <= 0xF7 && after >= 3) {
+        std::size_t consumed = 1;
+        while (consumed < 4 && continuation(bytes[at + consumed])) ++consumed;
+        return {consumed, true, '?'};
+    }
+    // A stray continuation byte, F8 to FF, or a lead cut off by the end.
+    return {1, false, 0};
+}
+
+} // namespace
+
+std::size_t utf8_to_latin1_length(const char* bytes, std::size_t size) {
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes);
+    std::size_t length = 0;
+    for (std::size_t at = 0; at < size;) {
+        utf8_step step = step_at(in, at, size);
+        at += step.consumed;
+        if (step.yields) ++length;
+    }
+    return length;
+}
+
+std::size_t utf8_to_latin1_into(const char* bytes, std::size_t size, char* into) {
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes);
+    std::size_t length = 0;
+    for (std::size_t at = 0; at < size;) {
+        utf8_step step = step_at(in, at, size);
+        at += step.consumed;
+        if (!step.yields) continue;
+        // A decoded zero (a plain 00 or C0 80) ends the text.
+        if (step.byte == 0) break;
+        into[length++] = static_cast<char>(step.byte);
+    }
+    into[length] = 0;
+    return length;
+}
+
+text utf8_to_latin1(const char* bytes, std::size_t size) {
+    if (bytes == nullptr) size = 0;
+    std::size_t length = utf8_to_latin1_length(bytes, size);
+    auto* block = static_cast<char*>(heap_alloc(length + 1));
+    if (block == nullptr) return {};
+    std::size_t used = utf8_to_latin1_into(bytes, size, block);
+    return text::adopt(block, used);
+}
+
+std::size_t latin1_to_utf8_into(const char* bytes, std::size_t size, char* into) {
+    std::size_t out = 0;
+    for (std::size_t at = 0; at < size; ++at) {
+        auto byte = static_cast<unsigned char>(bytes[at]);
+        if (byte < 0x80) {
+            into[out++] = static_cast<char>(byte);
+        } else {
+            into[out++] = static_cast<char>(0xC0 | (byte >> 6));
+            into[out++] = static_cast<char>(0x80 | (byte & 0x3F));
+        }
+    }
+    return out;
+}
+
+text latin1_to_utf8(const char* bytes, std::size_t size) {
+    if (bytes == nullptr) size = 0;
+    if (size > (SIZE_MAX - 1) / 2) return {};
+    auto* block = static_cast<char*>(heap_alloc(2 * size + 1));
+    if (block == nullptr) return {};
+    std::size_t used = latin1_to_utf8_into(bytes, size, block);
+    block[used] = 0;
+    return text::adopt(block, used);
+}
+
+text ansi_to_utf16(const char* ansi) {
+    if (ansi == nullptr) return {};
+    // The length counts the terminating unit.
+    int units = os_ansi_to_wide(ansi, -1, nullptr, 0);
+    if (units <= 1 || units > INT_MAX / 2 - 1) return {};
+    auto* block = static_cast<std::uint16_t*>(heap_alloc(2 * static_cast<std::size_t>(units) + 2));
+    if (block == nullptr) return {};
+    int written = os_ansi_to_wide(ansi, -1, block, units);
+    if (written <= 1) {
+        heap_free(block);
+        return {};
+    }
+    // The terminating unit stays in the block after the text's bytes, so
+    // the text is NUL-terminated as every text must be.
+    block[written - 1] = 0;
+    return text::adopt(reinterpret_cast<char*>(block), 2 * static_cast<std::size_t>(written - 1));
+}
+
+text utf16_to_ansi(const std::uint16_t* units, std::size_t count) {
+    if (units == nullptr || count == 0 || count > static_cast<std::size_t>(INT_MAX)) return {};
+    int size = os_wide_to_ansi(units, static_cast<int>(count), nullptr, 0);
+    if (size <= 0 || size == INT_MAX) return {};
+    auto* block = static_cast<char*>(heap_alloc(static_cast<std::size_t>(size) + 1));
+    if (block == nullptr) return {};
+    int written = os_wide_to_ansi(units, static_cast<int>(count), block, size);
+    if (written <= 0) {
+        heap_free(block);
+        return {};
+    }
+    block[written] = 0;
+    return text::adopt(block, std::strlen(block));
+}
+
+text ansi_to_utf8(const char* ansi) {
+    if (ansi == nullptr) return {};
+    int units = os_ansi_to_wide(ansi, -1, nullptr, 0);
+    if (units <= 0) return {};
+    auto* wide = static_cast<std::uint16_t*>(heap_alloc(2 * static_cast<std::size_t>(units)));
+    if (wide == nullptr) return {};
+    text result;
+    int written = os_ansi_to_wide(ansi, -1, wide, units);
+    if (written > 0) {
+        // Both lengths count the terminator.
+        int size = os_wide_to_utf8(wide, written, nullptr, 0);
+        auto* block = size > 0 ? static_cast<char*>(heap_alloc(static_cast<std::size_t>(size))) : nullptr;
+        if (block != nullptr) {
+            int made = os_wide_to_utf8(wide, written, block, size);
+            if (made > 0) {
+                block[made - 1] = 0;
+                result = text::adopt(block, static_cast<std::size_t>(made - 1));
+            } else {
+                heap_free(block);
+            }
+        }
+    }
+    heap_free(wide);
+    return result;
+}
+
+} // namespace quillgate

@@ -1,0 +1,23 @@
+// The ANSI code page conversions are the system's own.
+#include <windows.h>
+
+#include "runtime/platform/text_codepage.h"
+
+namespace quillgate {
+
+int os_ansi_to_wide(const char* source, int source_length, std::uint16_t* into, int into_units) {
+    static_assert(sizeof(wchar_t) == sizeof(std::uint16_t));
+    return MultiByteToWideChar(CP_ACP, 0, source, source_length, reinterpret_cast<wchar_t*>(into), into_units);
+}
+
+int os_wide_to_ansi(const std::uint16_t* source, int source_units, char* into, int into_bytes) {
+    return WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const wchar_t*>(source), source_units, into, into_bytes,
+                               nullptr, nullptr);
+}
+
+int os_wide_to_utf8(const std::uint16_t* source, int source_units, char* into, int into_bytes) {
+    return WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(source), source_units, into, into_bytes,
+                               nullptr, nullptr);
+}
+
+} // namespace quillgate
