@@ -1,6 +1,7 @@
 #include "runtime/core/text.h"
 
 #include <cstring>
+#include <limits>
 #include <utility>
 
 #include "runtime/core/heap.h"
@@ -29,6 +30,8 @@ text text::adopt(char* block, std::size_t size) noexcept {
 }
 
 text text::copy(const char* bytes, std::size_t size) noexcept {
+    // No room for the NUL: the size would wrap round to an empty block.
+    if (size == std::numeric_limits<std::size_t>::max()) return {};
     auto* block = static_cast<char*>(heap_alloc(size + 1));
     if (!block) return {};
     if (size) std::memcpy(block, bytes, size);
@@ -37,6 +40,7 @@ text text::copy(const char* bytes, std::size_t size) noexcept {
 }
 
 text text::concat(std::string_view first, std::string_view second) noexcept {
+    if (first.size() >= std::numeric_limits<std::size_t>::max() - second.size()) return {};
     std::size_t size = first.size() + second.size();
     auto* block = static_cast<char*>(heap_alloc(size + 1));
     if (!block) return {};

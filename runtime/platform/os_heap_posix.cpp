@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <mutex>
 
 namespace quillgate {
@@ -34,6 +35,9 @@ void unlink(block_header* header) {
     if (header->next) header->next->prev = header->prev;
 }
 
+// A size so large that the header would wrap the request round to a small block.
+bool too_large(std::size_t size) { return size > std::numeric_limits<std::size_t>::max() - sizeof(block_header); }
+
 block_header* header_of(const void* block) {
     return reinterpret_cast<block_header*>(const_cast<char*>(static_cast<const char*>(block))) - 1;
 }
@@ -57,6 +61,7 @@ void os_heap_destroy() {
 }
 
 void* os_heap_alloc(std::size_t size, bool zeroed) {
+    if (too_large(size)) return nullptr;
     auto* header = static_cast<block_header*>(zeroed ? std::calloc(1, sizeof(block_header) + size)
                                                      : std::malloc(sizeof(block_header) + size));
     if (!header) return nullptr;
@@ -72,6 +77,7 @@ void* os_heap_alloc(std::size_t size, bool zeroed) {
 
 void* os_heap_realloc(void* block, std::size_t size, bool zero_growth) {
     if (!block) return os_heap_alloc(size, zero_growth);
+    if (too_large(size)) return nullptr;
     std::lock_guard<std::mutex> hold(heap_lock);
     block_header* old = header_of(block);
     std::size_t old_size = old->size;

@@ -1,5 +1,6 @@
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "runtime/core/heap.h"
 #include "runtime/core/text.h"
@@ -69,6 +70,21 @@ TEST_F(HeapTest, EveryBlockIsEightByteAligned) {
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(blocks[size]) % 8, 0u) << "resized " << size;
     }
     for (void* block : blocks) heap_free(block);
+}
+
+TEST_F(HeapTest, SizesThatWouldWrapAreRefused) {
+    constexpr std::size_t huge = std::numeric_limits<std::size_t>::max();
+    EXPECT_EQ(heap_alloc(huge), nullptr);
+    EXPECT_EQ(heap_alloc_zeroed(huge - 8), nullptr);
+    void* block = heap_alloc(16);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(heap_realloc(block, huge - 1), nullptr);
+    EXPECT_EQ(heap_block_size(block), 16u) << "the old block stays";
+    heap_free(block);
+
+    char byte = 'x';
+    EXPECT_TRUE(text::copy(&byte, huge).empty());
+    EXPECT_TRUE(text::concat(std::string_view(&byte, 1), std::string_view(&byte, huge)).empty());
 }
 
 TEST_F(HeapTest, InjectedFaultFiresOnceAtTheCountedAllocation) {
