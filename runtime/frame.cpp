@@ -2,6 +2,7 @@
 
 #include "runtime/core/heap.h"
 #include "runtime/files/files.h"
+#include "runtime/platform/process.h"
 #include "runtime/platform/sync.h"
 #include "runtime/programs/programs.h"
 #include "runtime/xml/xml.h"
@@ -55,5 +56,14 @@ bool runtime_work_begin() {
 }
 
 void runtime_work_end() { critical_section_leave(&frame_section); }
+
+void runtime_start(void (*main_sequence)()) {
+    runtime_init();
+    if (main_sequence) main_sequence();
+    runtime_end();
+    // Text values live in heap blocks, so their storage goes with the heap.
+    heap_destroy();
+    os_exit_process(0);
+}
 
 } // namespace quillgate

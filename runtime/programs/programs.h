@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "runtime/core/text.h"
 #include "runtime/platform/file_io.h"
 
 namespace quillgate {
@@ -33,5 +34,45 @@ void program_table_init();
 std::intptr_t program_run(const char* program, const char* parameters, const char* working_folder,
                           std::uint32_t flags, program_object* sender = nullptr);
 void make_handle_private(os_handle* handle);
+
+// For tests and library users that keep program objects.
+
+// The newest program object, or null; older ones follow through `next`.
+program_object* program_list_newest();
+// Waits at most `timeout_ms` for the program's process to end and returns its
+// exit code; -1 on time-out or when there is no process. The same object can
+// be waited for again. On POSIX a process ended by signal n yields n, so a
+// kill with SIGKILL reads 9, as TerminateProcess(9) does on Windows.
+int program_wait(program_object* program, std::uint32_t timeout_ms);
+// Unlinks the object from the program list, closes its process handle and
+// pipe ends (the process itself keeps running) and frees it.
+void program_close(program_object* program);
+
+// Shared pieces of the runner, platform-free.
+
+// The command line: the program in double quotes (left as it is when it
+// already begins with one), then one space and the parameters when there
+// are any. Null arguments count as empty. The empty text when the buffer of
+// length(program) + length(parameters) + 4 bytes cannot be had.
+text program_command_line(const char* program, const char* parameters);
+// Working folder for the shell: the program text up to and including its
+// last separator, when there is a separator after its first character;
+// otherwise the empty text.
+text program_shell_folder(const char* program, char separator);
+// Splits a command line into arguments the way Windows programs' start-up
+// code does: whitespace separates; the first argument ends at the next space
+// or, when it starts with a double quote, at the next one; elsewhere 2n
+// backslashes before a double quote give n backslashes and a quote that
+// opens or closes a quoted part, 2n+1 give n backslashes and a literal
+// quote, "" inside a quoted part is one literal quote, and other backslashes
+// are plain characters. One heap block: a null-terminated pointer array
+// followed by the strings; free it with heap_free. Null when it cannot be
+// allocated.
+char** program_split_command_line(const char* command_line);
+// Pushes a new zeroed object at the head of the program list under the
+// list's critical section; null when it cannot be allocated.
+program_object* program_list_push();
+// Takes an object out of the program list under the same critical section.
+void program_unlink(program_object* program);
 
 } // namespace quillgate

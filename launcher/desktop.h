@@ -1,0 +1,79 @@
+// Operations on the desktop that the launch sequence needs: finding
+// top-level windows by title, looking for and terminating processes by image
+// name, the launcher's own console, and the clean-up delay.
+//
+// On POSIX there are no Win32 windows: the window search finds none and the
+// window calls do nothing. Processes come from /proc in ascending pid order,
+// each named by the file part of its first argument (so programs running
+// under Wine are seen by their Windows names); termination is SIGKILL. The
+// console is the controlling terminal, and SIGHUP, taken on a thread of its
+// own, plays the console's close event.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/core/text.h"
+
+namespace quillgate {
+
+// A top-level window; 0 means none.
+using window_handle = std::intptr_t;
+
+// Console control events as Windows numbers them.
+constexpr int console_ctrl_c = 0;
+constexpr int console_ctrl_break = 1;
+constexpr int console_ctrl_close = 2;
+constexpr int console_ctrl_logoff = 5;
+constexpr int console_ctrl_shutdown = 6;
+
+// The platform's path separator: '\' on Windows, '/' on POSIX.
+extern const char path_separator;
+
+// The first top-level window, in Z order, whose title contains `fragment`
+// in any letter case; 0 if none. Empty titles and fragments never match.
+window_handle find_window_with_title(const char* fragment);
+// 1 when a process whose image file name equals `image_name` in any letter
+// case exists, else 0.
+int is_process_running(const char* image_name);
+// Terminates the first process with that image name (exit code 9); 1 when
+// one was found and terminated, 0 otherwise. A match that cannot be opened
+// ends the walk with 0.
+int terminate_process_named(const char* image_name);
+
+// Allocates a console (a console already there is kept), installs the
+// control handler and sets the title when one is given. Always 1.
+int console_open(const char* title);
+void console_set_title(const char* title);
+void console_close();
+// On the close event the release step of the shutdown runs; every event is
+// then passed on (the result is always 0), so the system ends the process.
+int console_control_handler(int event);
+
+// The first call asks for a 1 ms timer resolution, once per process.
+void delay_ms(std::uint32_t milliseconds);
+// How many times delay_ms asked for the timer resolution (0 or 1).
+int delay_resolution_requests();
+
+// The console's window (GetConsoleWindow); 0 without one.
+window_handle console_window();
+// ShowWindow with the given show value.
+void window_show(window_handle window, int show);
+// PostMessageA(window, WM_CLOSE, 0, 0): posted, not waited for.
+void window_post_close(window_handle window);
+// The current directory, however long; the empty text when it cannot be had.
+text current_directory();
+
+// Shared rules, exposed for tests.
+
+// The file part of a process's image path: a leading double quote skipped,
+// everything after the last '\' or '/', up to the next double quote.
+text image_file_part(const char* image_path);
+// Lower-cases in place with the system's ANSI mapping (CharLowerA; POSIX:
+// ASCII).
+void lower_in_place(char* bytes);
+// Whole-name comparison of an image path's file part in any letter case.
+bool image_name_matches(const char* image_path, const char* image_name);
+// Substring search in any letter case; false for an empty title or fragment.
+bool title_contains(const char* title, const char* fragment);
+
+} // namespace quillgate

@@ -1,0 +1,131 @@
+// The desktop operations on Windows.
+#include <windows.h>
+
+#include <mmsystem.h>
+#include <tlhelp32.h>
+
+#include "launcher/desktop.h"
+#include "runtime/core/heap.h"
+
+namespace quillgate {
+
+const char path_separator = '\\';
+
+namespace {
+
+#if !defined(_WIN64)
+static_assert(sizeof(PROCESSENTRY32) == 296, "the process entry of 32-bit Windows");
+#endif
+
+bool timer_resolution_set = false;
+int resolution_requests = 0;
+
+BOOL WINAPI control_routine(DWORD event) { return console_control_handler(static_cast<int>(event)) ? TRUE : FALSE; }
+
+// Walks the process snapshot and hands the first entry whose image name
+// matches to `act`; its result is the walk's. 0 when none matches.
+template <class Act> int on_first_process_named(const char* image_name, Act act) {
+    if (!image_name) return 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    int result = 0;
+    if (Process32First(snapshot, &entry)) {
+        do {
+            if (image_name_matches(entry.szExeFile, image_name)) {
+                result = act(entry.th32ProcessID);
+                break;
+            }
+        } while (Process32Next(snapshot, &entry));
+    }
+    CloseHandle(snapshot);
+    return result;
+}
+
+} // namespace
+
+void lower_in_place(char* bytes) {
+    if (bytes && *bytes) CharLowerA(bytes);
+}
+
+window_handle find_window_with_title(const char* fragment) {
+    HWND window = GetWindow(GetDesktopWindow(), GW_CHILD);
+    while (window) {
+        int length = GetWindowTextLengthA(window);
+        if (length < 0) length = 0;
+        auto* title = static_cast<char*>(heap_alloc(static_cast<std::size_t>(length) + 2));
+        if (title) {
+            title[0] = '\0';
+            GetWindowTextA(window, title, length + 2);
+            bool match = title_contains(title, fragment);
+            heap_free(title);
+            if (match) return reinterpret_cast<window_handle>(window);
+        }
+        window = GetWindow(window, GW_HWNDNEXT);
+    }
+    return 0;
+}
+
+int is_process_running(const char* image_name) {
+    return on_first_process_named(image_name, [](DWORD) { return 1; });
+}
+
+int terminate_process_named(const char* image_name) {
+    return on_first_process_named(image_name, [](DWORD id) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, id);
+        if (static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(process)) <= 0) return 0;
+        TerminateProcess(process, 9);
+        CloseHandle(process);
+        return 1;
+    });
+}
+
+int console_open(const char* title) {
+    AllocConsole();
+    SetConsoleCtrlHandler(control_routine, TRUE);
+    if (title) SetConsoleTitleA(title);
+    return 1;
+}
+
+void console_set_title(const char* title) { SetConsoleTitleA(title); }
+
+void console_close() { FreeConsole(); }
+
+void delay_ms(std::uint32_t milliseconds) {
+    if (!timer_resolution_set) {
+        timeBeginPeriod(1);
+        timer_resolution_set = true;
+        ++resolution_requests;
+    }
+    Sleep(milliseconds);
+}
+
+int delay_resolution_requests() { return resolution_requests; }
+
+window_handle console_window() { return reinterpret_cast<window_handle>(GetConsoleWindow()); }
+
+void window_show(window_handle window, int show) { ShowWindow(reinterpret_cast<HWND>(window), show); }
+
+void window_post_close(window_handle window) { PostMessageA(reinterpret_cast<HWND>(window), WM_CLOSE, 0, 0); }
+
+text current_directory() {
+    char buffer[MAX_PATH];
+    DWORD length = GetCurrentDirectoryA(MAX_PATH, buffer);
+    if (length == 0) return {};
+    if (length < MAX_PATH) return text::copy(buffer, length);
+    // Too long for the buffer: the result is the size needed. The folder can
+    // change between two calls, so ask again until it fits.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        auto* block = static_cast<char*>(heap_alloc(length));
+        if (!block) return {};
+        DWORD got = GetCurrentDirectoryA(length, block);
+        if (got != 0 && got < length) return text::adopt(block, got);
+        heap_free(block);
+        if (got == 0) return {};
+        length = got;
+    }
+    return {};
+}
+
+} // namespace quillgate

@@ -1,0 +1,171 @@
+// The platform-free half of the program runner: the program list, the
+// command line, the shell's working folder and the argument splitting that
+// lets a parameter text mean the same to a program on either platform.
+#include <cstring>
+
+#include "runtime/core/heap.h"
+#include "runtime/platform/sync.h"
+#include "runtime/programs/programs.h"
+
+namespace quillgate {
+
+namespace {
+
+program_object* list_head = nullptr;
+critical_section list_lock;
+bool list_ready = false;
+
+bool is_space(char c) { return c == ' ' || c == '\t'; }
+
+// One pass of the Windows argument rules. With `out` null it only measures:
+// the number of arguments and the bytes their strings need (with NULs).
+// Both passes walk the same code, so the measure always fits.
+void split_pass(const char* line, std::size_t* count, std::size_t* bytes, char** pointers, char* out) {
+    std::size_t arguments = 0;
+    std::size_t used = 0;
+    const char* p = line;
+    auto put = [&](char c) {
+        if (out) out[used] = c;
+        ++used;
+    };
+    auto begin_argument = [&] {
+        if (pointers) pointers[arguments] = out + used;
+        ++arguments;
+    };
+
+    // The program name: quotes only group, backslashes are plain.
+    if (*p != '\0') {
+        begin_argument();
+        if (*p == '"') {
+            ++p;
+            while (*p != '\0' && *p != '"') put(*p++);
+            if (*p == '"') ++p;
+        } else {
+            while (*p != '\0' && !is_space(*p)) put(*p++);
+        }
+        put('\0');
+    }
+
+    while (true) {
+        while (is_space(*p)) ++p;
+        if (*p == '\0') break;
+        begin_argument();
+        bool quoted = false;
+        while (*p != '\0' && (quoted || !is_space(*p))) {
+            if (*p == '\\') {
+                std::size_t slashes = 0;
+                while (*p == '\\') {
+                    ++slashes;
+                    ++p;
+                }
+                if (*p == '"') {
+                    for (std::size_t i = 0; i < slashes / 2; ++i) put('\\');
+                    if (slashes % 2 == 1) {
+                        put('"');
+                        ++p;
+                    }
+                    // An even count leaves the quote to the branch below.
+                } else {
+                    for (std::size_t i = 0; i < slashes; ++i) put('\\');
+                }
+            } else if (*p == '"') {
+                if (quoted && p[1] == '"') {
+                    put('"');
+                    p += 2;
+                } else {
+                    quoted = !quoted;
+                    ++p;
+                }
+            } else {
+                put(*p++);
+            }
+        }
+        put('\0');
+    }
+    if (count) *count = arguments;
+    if (bytes) *bytes = used;
+}
+
+} // namespace
+
+void program_table_init() {
+    if (list_ready) return;
+    critical_section_init(&list_lock);
+    list_head = nullptr;
+    list_ready = true;
+}
+
+program_object* program_list_push() {
+    auto* program = static_cast<program_object*>(heap_alloc_zeroed(sizeof(program_object)));
+    if (!program) return nullptr;
+    critical_section_enter(&list_lock);
+    program->next = list_head;
+    if (list_head) list_head->prev = program;
+    list_head = program;
+    critical_section_leave(&list_lock);
+    return program;
+}
+
+program_object* program_list_newest() { return list_head; }
+
+void program_unlink(program_object* program) {
+    critical_section_enter(&list_lock);
+    if (program->prev) {
+        program->prev->next = program->next;
+    } else if (list_head == program) {
+        list_head = program->next;
+    }
+    if (program->next) program->next->prev = program->prev;
+    critical_section_leave(&list_lock);
+    program->next = nullptr;
+    program->prev = nullptr;
+}
+
+text program_command_line(const char* program, const char* parameters) {
+    if (!program) program = "";
+    if (!parameters) parameters = "";
+    std::size_t program_length = std::strlen(program);
+    std::size_t parameters_length = std::strlen(parameters);
+    auto* line = static_cast<char*>(heap_alloc(program_length + parameters_length + 4));
+    if (!line) return {};
+    std::size_t used = 0;
+    if (program[0] == '"') {
+        std::memcpy(line, program, program_length);
+        used = program_length;
+    } else {
+        line[used++] = '"';
+        std::memcpy(line + used, program, program_length);
+        used += program_length;
+        line[used++] = '"';
+    }
+    if (parameters_length != 0) {
+        line[used++] = ' ';
+        std::memcpy(line + used, parameters, parameters_length);
+        used += parameters_length;
+    }
+    line[used] = '\0';
+    return text::adopt(line, used);
+}
+
+text program_shell_folder(const char* program, char separator) {
+    if (!program || program[0] == '\0') return {};
+    const char* last = std::strrchr(program + 1, separator);
+    if (!last) return {};
+    return text::copy(program, static_cast<std::size_t>(last - program) + 1);
+}
+
+char** program_split_command_line(const char* command_line) {
+    if (!command_line) command_line = "";
+    std::size_t count = 0;
+    std::size_t bytes = 0;
+    split_pass(command_line, &count, &bytes, nullptr, nullptr);
+    std::size_t table = (count + 1) * sizeof(char*);
+    auto* block = static_cast<char*>(heap_alloc(table + bytes));
+    if (!block) return nullptr;
+    auto** pointers = reinterpret_cast<char**>(block);
+    split_pass(command_line, nullptr, nullptr, pointers, block + table);
+    pointers[count] = nullptr;
+    return pointers;
+}
+
+} // namespace quillgate
