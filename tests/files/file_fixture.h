@@ -1,0 +1,61 @@
+// Shared set-up of the file tests: a temporary folder per test, byte-exact
+// helpers to lay files out and read them back, and file slots created before
+// the heap is measured (a numbered slot's block lives as long as the table).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "runtime/core/slots.h"
+#include "runtime/files/files.h"
+#include "tests/support/heap_check.h"
+
+namespace quillgate::testing {
+
+class FileTest : public HeapChecked {
+protected:
+    void SetUp() override {
+        static std::atomic<int> serial{0};
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("quillgate-files-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                   std::to_string(serial++) + "-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+        for (object_id slot = 0; slot < 8; ++slot) slot_acquire(file_table(), slot);
+        HeapChecked::SetUp();
+    }
+    void TearDown() override {
+        file_close(-1);
+        HeapChecked::TearDown();
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+
+    std::string path(const std::string& name) const { return (folder_ / name).string(); }
+
+    void lay(const std::string& name, const std::string& bytes) const {
+        std::ofstream out(folder_ / name, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+
+    std::string content(const std::string& name) const {
+        std::ifstream in(folder_ / name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    static std::string line(object_id slot, int flags = ENCODING_8BIT) {
+        return std::string(file_read_line(slot, flags).view());
+    }
+
+    static file_object* record(object_id slot) { return static_cast<file_object*>(slot_get(file_table(), slot)); }
+
+private:
+    std::filesystem::path folder_;
+};
+
+} // namespace quillgate::testing
