@@ -13,14 +13,8 @@ namespace {
 slot_table* document_table = nullptr;
 block_pool* node_pool = nullptr;
 
-// Strings carved from a document's string pool never start at a multiple of
-// 8; every heap block does. That is how a string tells its owner.
-bool separately_owned(const void* p) {
-    return p != nullptr && (reinterpret_cast<std::uintptr_t>(p) & 7u) == 0;
-}
-
 void free_if_owned(void* p) {
-    if (separately_owned(p)) heap_free(p);
+    if (xml_separately_owned(p)) heap_free(p);
 }
 
 void free_node_strings(xml_node* node) {

@@ -38,6 +38,7 @@ struct xml_node {
 };
 
 struct xml_pool_block; // a string-pool block: link, size, then strings
+struct xml_load_state; // what a load in progress keeps beside the document
 
 struct xml_document {
     live_marker live;
@@ -61,7 +62,28 @@ struct xml_document {
     // 1 when a document loaded as 8-bit text came from a file that is UTF-8
     // to any reader: the saver then names UTF-8 in the declaration.
     std::int32_t declare_utf8;
+    // While xml_load runs: the text sizes of the open nodes; null otherwise.
+    xml_load_state* load_state;
 };
+
+struct xml_pool_block {
+    xml_pool_block* next; // the next older block
+    std::size_t size;     // the whole block, these header words included
+};
+
+// Every string-pool block after the first, and the largest request the pool
+// serves itself; larger requests are heap blocks of their own.
+constexpr std::size_t xml_pool_block_size = 524288;
+constexpr std::size_t xml_pool_largest_request = 1024;
+// The parser is fed at most this many bytes at a time.
+constexpr std::int32_t xml_load_chunk_size = 16384;
+
+// Heap blocks start at multiples of 8 and the string pool never hands out
+// such an address, so a tree string or array at a multiple of 8 owns itself
+// (and is freed on its own) while any other belongs to the pool.
+inline bool xml_separately_owned(const void* p) {
+    return p != nullptr && (reinterpret_cast<std::uintptr_t>(p) & 7u) == 0;
+}
 
 // Start-up: the document table (8 slots) and the node pool.
 void xml_table_init();
@@ -73,6 +95,21 @@ xml_document* xml_document_get(object_id id);
 // Non-zero once a document exists (its address), whether or not the parse
 // succeeded; 0 when nothing was loaded.
 std::intptr_t xml_load(object_id slot, const char* path, int encoding);
+
+// Where xml_load takes its bytes from: `read` fills `into` with up to `size`
+// bytes and returns how many it gave (0 at the end or on error). The file
+// loader reads its file in xml_load_chunk_size pieces; tests feed memory in
+// pieces of any size through the same path.
+struct xml_byte_source {
+    std::uint32_t (*read)(void* context, void* into, std::uint32_t size);
+    void* context;
+    std::int64_t size; // the bytes promised; the loop ends once they arrived
+    std::int32_t chunk_size;
+};
+std::intptr_t xml_load_from(object_id slot, xml_byte_source* source, int encoding);
+
+// 1 CR LF, 2 LF, 4 CR, 0 when these bytes show no line end.
+int detect_line_end_style(const char* bytes, std::uint32_t n);
 int xml_status(object_id id);
 xml_node* xml_root_element(object_id id);
 void xml_free(object_id id);

@@ -1,0 +1,562 @@
+// Loading: an Expat parser's callbacks build the tree so that saving it gives
+// back the file's markup, whitespace and line ends.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include <expat.h>
+
+#include "runtime/core/heap.h"
+#include "runtime/files/convert.h"
+#include "runtime/xml/xml.h"
+
+namespace quillgate {
+
+// The text sizes of the nodes a load has open, innermost last, so that
+// appending to a long text neither measures it nor copies it each time.
+// Lengths and capacities are those of the nodes' separately owned texts.
+struct xml_load_state {
+    struct open_text {
+        std::int64_t length;
+        std::int64_t capacity;
+    };
+    open_text current{0, 0};
+    open_text* outer = nullptr; // the enclosing open nodes, outermost first
+    std::int32_t depth = 0;
+    std::int32_t room = 0;
+    // What the file shows about its own encoding (for declare_utf8).
+    unsigned char lead[3]{};
+    std::int32_t lead_count = 0;
+    bool declared_other_encoding = false;
+
+    ~xml_load_state() { heap_free(outer); }
+
+    bool push() {
+        if (depth == room) {
+            std::int32_t grown = room == 0 ? 64 : room * 2;
+            if (grown <= room) return false;
+            void* block = heap_realloc(outer, static_cast<std::size_t>(grown) * sizeof(open_text));
+            if (block == nullptr) return false;
+            outer = static_cast<open_text*>(block);
+            room = grown;
+        }
+        outer[depth++] = current;
+        current = {0, 0};
+        return true;
+    }
+
+    void pop() {
+        if (depth > 0) current = outer[--depth];
+    }
+};
+
+namespace {
+
+// Ends the load as failed for want of memory: the tree built so far stays,
+// but nothing half-converted is passed off as the file's content.
+void stop_for_memory(xml_document* document) {
+    if (document->parser == nullptr || document->status != 0) return;
+    document->status = 1;
+    XML_StopParser(static_cast<XML_Parser>(document->parser), XML_FALSE);
+}
+
+// Grows the current node's text for `extra` more bytes and a terminator;
+// returns where they go, or null (the text unchanged). `old` receives the
+// length the text had.
+char* grow_current_text(xml_document* document, std::size_t extra, std::size_t* old) {
+    xml_node* node = document->current_node;
+    xml_load_state* state = document->load_state;
+    bool sized = state != nullptr && node->text != nullptr && xml_separately_owned(node->text);
+    std::size_t length = 0;
+    std::size_t capacity = 0;
+    if (sized) {
+        length = static_cast<std::size_t>(state->current.length);
+        capacity = static_cast<std::size_t>(state->current.capacity);
+    } else if (node->text != nullptr) {
+        length = std::strlen(node->text);
+        capacity = length + 1;
+    }
+    std::size_t need = length + extra + 1;
+    if (node->text == nullptr || need > capacity) {
+        char* grown = nullptr;
+        std::size_t size = need;
+        // Texts that the load keeps growing double, so a long run of small
+        // pieces costs linear time.
+        if (state != nullptr && capacity > 0) size = std::max(need, capacity * 2);
+        if (node->text != nullptr && !xml_separately_owned(node->text)) {
+            // A pool string is never resized in place; it is copied out.
+            grown = static_cast<char*>(heap_alloc_zeroed(need));
+            size = need;
+            if (grown != nullptr) std::memcpy(grown, node->text, length + 1);
+        } else {
+            grown = static_cast<char*>(heap_realloc_zeroed(node->text, size));
+            if (grown == nullptr && size != need) {
+                size = need;
+                grown = static_cast<char*>(heap_realloc_zeroed(node->text, size));
+            }
+        }
+        if (grown == nullptr) return nullptr;
+        node->text = grown;
+        capacity = size;
+    }
+    if (state != nullptr) state->current = {static_cast<std::int64_t>(length), static_cast<std::int64_t>(capacity)};
+    *old = length;
+    return node->text + length;
+}
+
+void note_appended(xml_document* document, std::size_t added) {
+    document->text_counter += static_cast<std::int32_t>(added);
+    if (document->load_state != nullptr) document->load_state->current.length += static_cast<std::int64_t>(added);
+}
+
+// Handlers. The user data is the document being loaded; once a handler has
+// failed the load, later callbacks (Expat may deliver a few) change nothing.
+
+xml_document* loading(void* user_data) {
+    auto* document = static_cast<xml_document*>(user_data);
+    return document->status == 0 ? document : nullptr;
+}
+
+void on_start(void* user_data, const XML_Char* name, const XML_Char** attributes) {
+    xml_document* document = loading(user_data);
+    if (document == nullptr) return;
+    xml_node* node = xml_new_node(document, XML_NODE_ELEMENT);
+    if (node == nullptr) return;
+    node->name = xml_pool_strdup(document, name);
+    if (node->name == nullptr) return stop_for_memory(document);
+    std::size_t strings = 0;
+    while (attributes[strings] != nullptr) ++strings;
+    if (strings == 0) return;
+    if (strings / 2 > INT16_MAX) return stop_for_memory(document);
+    // Arrays of pointers need pointer alignment, which a pool address (never
+    // a multiple of 8) cannot give on 64 bits; they are heap blocks of their
+    // own, which the ownership rule already covers.
+    auto** array = static_cast<char**>(heap_alloc_zeroed(strings * sizeof(char*)));
+    if (array == nullptr) return stop_for_memory(document);
+    node->attributes = array;
+    node->attribute_count = static_cast<std::int16_t>(strings / 2);
+    for (std::size_t i = 0; i < strings; ++i) {
+        array[i] = xml_pool_strdup(document, attributes[i]);
+        if (array[i] == nullptr) return stop_for_memory(document);
+    }
+}
+
+void on_end(void* user_data, const XML_Char*) {
+    if (xml_document* document = loading(user_data)) xml_close_node(document);
+}
+
+void on_text(void* user_data, const XML_Char* bytes, int length) {
+    if (xml_document* document = loading(user_data)) xml_append_text(document, bytes, length);
+}
+
+void on_default(void* user_data, const XML_Char* bytes, int length) {
+    if (xml_document* document = loading(user_data)) xml_append_raw(document, bytes, length);
+}
+
+void on_comment(void* user_data, const XML_Char* data) {
+    xml_document* document = loading(user_data);
+    if (document == nullptr || xml_new_node(document, XML_NODE_COMMENT) == nullptr) return;
+    xml_append_text(document, data, static_cast<int>(std::strlen(data)));
+    xml_close_node(document);
+}
+
+void on_cdata_start(void* user_data) {
+    if (xml_document* document = loading(user_data)) xml_new_node(document, XML_NODE_CDATA);
+}
+
+void on_cdata_end(void* user_data) {
+    xml_document* document = loading(user_data);
+    if (document != nullptr && document->current_node != nullptr && document->current_node->kind == XML_NODE_CDATA)
+        xml_close_node(document);
+}
+
+void on_doctype_start(void* user_data, const XML_Char* name, const XML_Char* system_id, const XML_Char* public_id,
+                      int has_internal_subset) {
+    xml_document* document = loading(user_data);
+    if (document == nullptr || xml_new_node(document, XML_NODE_DTD) == nullptr) return;
+    char* opening = xml_compose_doctype(name, system_id, public_id, has_internal_subset);
+    if (opening == nullptr) return stop_for_memory(document);
+    xml_append_raw(document, opening, static_cast<int>(std::strlen(opening)));
+    heap_free(opening);
+    if (!has_internal_subset) xml_close_node(document);
+}
+
+void on_doctype_end(void* user_data) {
+    xml_document* document = loading(user_data);
+    if (document == nullptr || document->current_node == nullptr || document->current_node->kind != XML_NODE_DTD)
+        return;
+    xml_append_raw(document, "]>", 2);
+    xml_close_node(document);
+}
+
+bool same_name(const char* a, const char* b) {
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        char x = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 32) : *a;
+        char y = (*b >= 'a' && *b <= 'z') ? static_cast<char>(*b - 32) : *b;
+        if (x != y) return false;
+    }
+    return *a == *b;
+}
+
+void on_declaration(void* user_data, const XML_Char* version, const XML_Char* encoding, int standalone) {
+    xml_document* document = loading(user_data);
+    if (document == nullptr || version == nullptr) return; // a text declaration
+    if (encoding != nullptr) {
+        if (!same_name(encoding, "UTF-8") && document->load_state != nullptr)
+            document->load_state->declared_other_encoding = true;
+        if (document->encoding_fixed == 0) {
+            if (same_name(encoding, "US-ASCII") || same_name(encoding, "ISO-8859-1")) {
+                document->encoding = 24;
+            } else if (same_name(encoding, "UTF-16")) {
+                document->encoding = 25;
+            } else {
+                document->encoding = 2;
+            }
+        }
+    }
+    document->standalone = standalone;
+}
+
+void on_instruction(void* user_data, const XML_Char* target, const XML_Char* data) {
+    xml_document* document = loading(user_data);
+    if (document == nullptr) return;
+    xml_node* node = xml_new_node(document, XML_NODE_INSTRUCTION);
+    if (node == nullptr) return;
+    node->name = xml_pool_strdup(document, target);
+    if (node->name == nullptr) return stop_for_memory(document);
+    xml_append_text(document, data, static_cast<int>(std::strlen(data)));
+    xml_close_node(document);
+}
+
+// Expat allocates from the runtime heap like everything else, so that its
+// memory is counted and its failures can be injected.
+const XML_Memory_Handling_Suite parser_memory{heap_alloc, heap_realloc, heap_free};
+
+XML_Parser create_parser(int encoding) {
+    const char* name = nullptr;
+    if (encoding == 24) name = "ISO-8859-1";
+    if (encoding == 25) name = "UTF-16";
+    if (encoding == 2) name = "UTF-8";
+    XML_Parser parser = XML_ParserCreate_MM(name, &parser_memory, nullptr);
+    if (parser == nullptr) return nullptr;
+    XML_SetElementHandler(parser, on_start, on_end);
+    XML_SetCharacterDataHandler(parser, on_text);
+    // The expanding form: references to internal entities reach the tree as
+    // their replacement text, so a saved document still means the same.
+    XML_SetDefaultHandlerExpand(parser, on_default);
+    XML_SetCommentHandler(parser, on_comment);
+    XML_SetCdataSectionHandler(parser, on_cdata_start, on_cdata_end);
+    XML_SetDoctypeDeclHandler(parser, on_doctype_start, on_doctype_end);
+    XML_SetXmlDeclHandler(parser, on_declaration);
+    XML_SetProcessingInstructionHandler(parser, on_instruction);
+    return parser;
+}
+
+void record_error(xml_document* document, XML_Parser parser) {
+    document->error_line = static_cast<std::int32_t>(XML_GetCurrentLineNumber(parser));
+    document->error_column = static_cast<std::int32_t>(XML_GetCurrentColumnNumber(parser)) + 1;
+    document->error_message = XML_ErrorString(static_cast<XML_Error>(document->status));
+}
+
+bool has_byte_order_mark(const xml_load_state& state) {
+    const unsigned char* b = state.lead;
+    if (state.lead_count >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) return true;
+    return state.lead_count >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF));
+}
+
+void read_and_parse(xml_document* document, XML_Parser parser, xml_byte_source* source, xml_load_state* state) {
+    std::int64_t total = 0;
+    std::int64_t chunk = source->chunk_size > 0 ? source->chunk_size : xml_load_chunk_size;
+    while (total < source->size) {
+        auto n = static_cast<int>(std::min(chunk, source->size - total));
+        void* buffer = XML_GetBuffer(parser, n);
+        if (buffer == nullptr) {
+            document->status = 1;
+            return record_error(document, parser);
+        }
+        std::uint32_t got = source->read(source->context, buffer, static_cast<std::uint32_t>(n));
+        if (got > static_cast<std::uint32_t>(n)) got = 0;
+        total += got;
+        for (std::uint32_t i = 0; i < got && state->lead_count < 3; ++i)
+            state->lead[state->lead_count++] = static_cast<const unsigned char*>(buffer)[i];
+        if (document->line_end_style == 0)
+            document->line_end_style = detect_line_end_style(static_cast<const char*>(buffer), got);
+        // A file that delivers nothing before its size is reached has shrunk
+        // under us: what arrived is all there is, so the parse ends here.
+        bool final = got == 0 || total >= source->size;
+        if (XML_ParseBuffer(parser, static_cast<int>(got), final ? XML_TRUE : XML_FALSE) == XML_STATUS_ERROR) {
+            // A handler that ran out of memory stopped the parser itself.
+            if (document->status == 0) document->status = static_cast<std::int32_t>(XML_GetErrorCode(parser));
+            return record_error(document, parser);
+        }
+        if (final) return;
+    }
+}
+
+struct file_reader {
+    os_handle handle;
+};
+
+std::uint32_t read_file(void* context, void* into, std::uint32_t size) {
+    return os_file_read(static_cast<file_reader*>(context)->handle, into, size);
+}
+
+} // namespace
+
+int detect_line_end_style(const char* bytes, std::uint32_t n) {
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    std::uint32_t zeros = 0;
+    for (std::uint32_t i = 0; i < n; ++i) zeros += b[i] == 0 ? 1 : 0;
+    if (zeros > 4) {
+        auto unit = [b](std::uint32_t p) { return static_cast<unsigned>(b[p] | (b[p + 1] << 8)); };
+        std::uint32_t p = (n >= 2 && unit(0) == 0x0A) ? 2 : 0;
+        for (; p + 2 < n; p += 2) {
+            unsigned u = unit(p);
+            if (u == 0x0A) return 2;
+            if (u == 0x0D) {
+                if (p + 3 >= n) return 0; // its follower is cut off: not examined alone
+                return unit(p + 2) == 0x0A ? 1 : 4;
+            }
+        }
+        return 0;
+    }
+    std::uint32_t p = (n > 0 && b[0] == '\n') ? 1 : 0;
+    for (; p + 1 < n; ++p) {
+        if (b[p] == '\r') return b[p + 1] == '\n' ? 1 : 4;
+        if (b[p] == '\n') return 2;
+    }
+    return 0;
+}
+
+void* xml_pool_alloc(xml_document* document, std::size_t size) {
+    if (size > xml_pool_largest_request) return heap_alloc(size);
+    xml_pool_block* newest = document->string_pool;
+    char* end = newest != nullptr ? reinterpret_cast<char*>(newest) + newest->size : nullptr;
+    if (newest == nullptr || (document->pool_cursor != nullptr && document->pool_cursor + size + 1 >= end)) {
+        auto* block = static_cast<xml_pool_block*>(heap_alloc(xml_pool_block_size));
+        if (block != nullptr) {
+            block->next = document->string_pool;
+            block->size = xml_pool_block_size;
+            document->string_pool = block;
+            document->pool_cursor = reinterpret_cast<char*>(block + 1);
+        } else {
+            document->pool_cursor = nullptr;
+        }
+    }
+    if (document->pool_cursor == nullptr) return heap_alloc(size);
+    if (xml_separately_owned(document->pool_cursor)) ++document->pool_cursor;
+    char* place = document->pool_cursor;
+    document->pool_cursor += size;
+    return place;
+}
+
+char* xml_pool_strdup(xml_document* document, const char* utf8) {
+    if (utf8 == nullptr) return nullptr;
+    std::size_t n = std::strlen(utf8);
+    auto* copy = static_cast<char*>(xml_pool_alloc(document, n + 1));
+    if (copy == nullptr) return nullptr;
+    utf8_to_latin1_into(utf8, n, copy);
+    return copy;
+}
+
+char* xml_compose_doctype(const char* name, const char* system_id, const char* public_id, int has_internal_subset) {
+    if (name == nullptr) name = "";
+    std::size_t size = std::strlen(name) + 30;
+    if (system_id != nullptr) size += std::strlen(system_id);
+    if (public_id != nullptr) size += std::strlen(public_id);
+    auto* out = static_cast<char*>(heap_alloc(size));
+    if (out == nullptr) return nullptr;
+    char* p = out;
+    auto put = [&p](const char* s) {
+        std::size_t n = std::strlen(s);
+        std::memcpy(p, s, n);
+        p += n;
+    };
+    auto quoted = [&put](const char* id) {
+        bool has_double_quote = std::strchr(id, '"') != nullptr;
+        put(has_double_quote ? " '" : " \"");
+        put(id);
+        put(has_double_quote ? "'" : "\"");
+    };
+    put("<!DOCTYPE ");
+    put(name);
+    if (system_id != nullptr) put(public_id != nullptr ? " PUBLIC" : " SYSTEM");
+    if (public_id != nullptr) quoted(public_id);
+    if (system_id != nullptr) quoted(system_id);
+    put(has_internal_subset ? " [" : ">");
+    *p = '\0';
+    return out;
+}
+
+void xml_append_text(xml_document* document, const char* bytes, int length) {
+    if (document == nullptr || document->current_node == nullptr || bytes == nullptr || length < 0) return;
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes);
+    auto count = static_cast<std::size_t>(length);
+    std::size_t extra = 0;
+    if (document->line_end_style == 1) extra = static_cast<std::size_t>(std::count(in, in + count, '\n'));
+    std::size_t old = 0;
+    char* out = grow_current_text(document, extra + count, &old);
+    if (out == nullptr) return stop_for_memory(document);
+    char* start = out;
+    for (std::size_t i = 0; i < count; ++i) {
+        unsigned char b = in[i];
+        if (b == '\n') {
+            if (document->line_end_style == 1) {
+                *out++ = '\r';
+                *out++ = '\n';
+            } else {
+                *out++ = document->line_end_style == 4 ? '\r' : '\n';
+            }
+        } else if (b < 0x80) {
+            *out++ = static_cast<char>(b);
+        } else if (b >= 0xC0 && b <= 0xDF) {
+            unsigned code = (b & 0x1Fu) << 6;
+            if (i + 1 < count) code |= in[++i] & 0x3Fu;
+            // One byte per character: what ISO-8859-1 cannot hold becomes
+            // "?", never a byte that would end or shorten the string.
+            *out++ = code < 256 ? static_cast<char>(code) : '?';
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            i += 2;
+            *out++ = ' ';
+        } else if (b >= 0xF0 && b <= 0xF7) {
+            i += 3;
+            *out++ = ' ';
+        }
+    }
+    *out = '\0';
+    note_appended(document, static_cast<std::size_t>(out - start));
+}
+
+void xml_append_raw(xml_document* document, const char* bytes, int length) {
+    if (document == nullptr || document->current_node == nullptr || bytes == nullptr || length < 0) return;
+    std::size_t old = 0;
+    char* out = grow_current_text(document, static_cast<std::size_t>(length), &old);
+    if (out == nullptr) return stop_for_memory(document);
+    note_appended(document, utf8_to_latin1_into(bytes, static_cast<std::size_t>(length), out));
+}
+
+xml_node* xml_new_node(xml_document* document, int kind) {
+    block_pool* pool = xml_node_pool();
+    auto* node = pool != nullptr ? static_cast<xml_node*>(pool_alloc_zeroed(pool)) : nullptr;
+    if (node == nullptr) {
+        stop_for_memory(document);
+        return nullptr;
+    }
+    if (document->load_state != nullptr && !document->load_state->push()) {
+        pool_free(pool, node);
+        stop_for_memory(document);
+        return nullptr;
+    }
+    node->kind = static_cast<std::int16_t>(kind);
+    node->document = document->self_id;
+    node->preceding_text_length = document->text_counter;
+    if (kind == XML_NODE_ELEMENT && document->main_element == nullptr) document->main_element = node;
+    node->parent = document->current_node;
+    if (document->last_closed_child != nullptr) {
+        document->last_closed_child->next_sibling = node;
+        node->prev_sibling = document->last_closed_child;
+    } else if (document->current_node != nullptr) {
+        document->current_node->first_child = node;
+    }
+    document->current_node = node;
+    document->last_closed_child = nullptr;
+    document->text_counter = 0;
+    return node;
+}
+
+void xml_close_node(xml_document* document) {
+    xml_node* node = document->current_node;
+    // The document node is never closed; its text stays a block of its own.
+    if (node == nullptr || node == document->document_node) return;
+    if (node->text != nullptr && xml_separately_owned(node->text)) {
+        std::size_t length = document->load_state != nullptr ? static_cast<std::size_t>(document->load_state->current.length)
+                                                              : std::strlen(node->text);
+        if (length + 1 > xml_pool_largest_request) {
+            // The pool would hand out a block of its own anyway; trim the
+            // growth slack off the one that exists instead of copying it.
+            if (void* trimmed = heap_realloc(node->text, length + 1)) node->text = static_cast<char*>(trimmed);
+        } else if (auto* copy = static_cast<char*>(xml_pool_alloc(document, length + 1))) {
+            std::memcpy(copy, node->text, length + 1);
+            heap_free(node->text);
+            node->text = copy;
+        }
+    }
+    if (document->load_state != nullptr) document->load_state->pop();
+    document->last_closed_child = node;
+    document->text_counter = 0;
+    document->current_node = node->parent;
+}
+
+std::intptr_t xml_load_from(object_id slot, xml_byte_source* source, int encoding) {
+    if (source == nullptr || source->read == nullptr || source->size <= 0 || source->size > INT32_MAX) return 0;
+    XML_Parser parser = create_parser(encoding);
+    if (parser == nullptr) return 0;
+    block_pool* pool = xml_node_pool();
+    auto* node = pool != nullptr ? static_cast<xml_node*>(pool_alloc_zeroed(pool)) : nullptr;
+    auto* document =
+        node != nullptr && xml_table() != nullptr ? static_cast<xml_document*>(slot_acquire(xml_table(), slot)) : nullptr;
+    if (document == nullptr) {
+        if (node != nullptr) pool_free(pool, node);
+        XML_ParserFree(parser);
+        return 0;
+    }
+    object_id id = slot == -1 ? reinterpret_cast<object_id>(document) : slot;
+    document->live = 1;
+    document->document_node = node;
+    node->kind = XML_NODE_DOCUMENT;
+    node->document = id;
+    document->encoding = encoding == -1 ? 2 : encoding;
+    document->standalone = -1;
+    document->status = 0;
+    document->self_id = id;
+    document->parser = parser;
+    document->current_node = node;
+    document->last_closed_child = nullptr;
+    document->text_counter = 0;
+    document->line_end_style = 0;
+    // The first block is sized to the file, whose strings it will mostly hold.
+    std::size_t first = static_cast<std::size_t>(source->size) + 8;
+    if (auto* block = static_cast<xml_pool_block*>(heap_alloc(first))) {
+        block->next = nullptr;
+        block->size = first;
+        document->string_pool = block;
+        document->pool_cursor = reinterpret_cast<char*>(block + 1);
+        // A header larger than the block leaves no room: the next request
+        // then starts a block of the usual size.
+        if (first <= sizeof(xml_pool_block)) document->pool_cursor = reinterpret_cast<char*>(block) + first;
+    }
+    document->encoding_fixed = encoding != -1 ? 1 : 0;
+    xml_load_state state;
+    document->load_state = &state;
+    XML_SetUserData(parser, document);
+
+    read_and_parse(document, parser, source, &state);
+
+    // A document kept as 8-bit bytes from a file that any reader takes as
+    // UTF-8 must say UTF-8 when saved, or its non-ASCII bytes would be read
+    // back as two characters each.
+    document->declare_utf8 = encoding == 24 && !has_byte_order_mark(state) && !state.declared_other_encoding ? 1 : 0;
+    document->load_state = nullptr;
+    document->parser = nullptr;
+    XML_ParserFree(parser);
+    return reinterpret_cast<std::intptr_t>(document);
+}
+
+std::intptr_t xml_load(object_id slot, const char* path, int encoding) {
+    if (path == nullptr || *path == '\0') return 0;
+    os_handle handle = os_file_open(path, OS_GENERIC_READ, OS_SHARE_READ, OS_OPEN_EXISTING, OS_ATTRIBUTE_NORMAL);
+    if (handle == 0) return 0;
+    // Files of 2 GiB or more are refused rather than read in part.
+    std::int64_t size = os_file_size(handle);
+    if (size <= 0 || size > INT32_MAX) {
+        os_file_close(handle);
+        return 0;
+    }
+    file_reader reader{handle};
+    xml_byte_source source{read_file, &reader, size, xml_load_chunk_size};
+    std::intptr_t result = xml_load_from(slot, &source, encoding);
+    os_file_close(handle);
+    return result;
+}
+
+} // namespace quillgate
