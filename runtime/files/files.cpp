@@ -144,7 +144,8 @@ text read_line(file_object* file, int flags, long limit) {
     bool raw = (flags & ignore_line_ends) != 0;
     std::uint32_t unit = encoding == ENCODING_UTF16 ? 2 : 1;
 
-    scratch line(line_block);
+    // Two spare bytes keep room for a terminator even when growing fails.
+    scratch line(line_block + 2);
     if (line.block == nullptr) return {};
     std::size_t capacity = line_block;
     std::size_t stored = 0;
@@ -172,7 +173,7 @@ text read_line(file_object* file, int flags, long limit) {
         if (unit == 2) line.bytes()[stored + 1] = got[1];
         stored += unit;
         if (stored == capacity) {
-            void* larger = heap_realloc(line.block, capacity + line_block);
+            void* larger = heap_realloc(line.block, capacity + line_block + 2);
             if (larger == nullptr) break;
             line.block = larger;
             capacity += line_block;

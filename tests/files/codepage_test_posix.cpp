@@ -1,0 +1,61 @@
+// On POSIX the ANSI code page is UTF-8: the codec behind the UTF-16 texts.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "runtime/files/convert.h"
+#include "runtime/platform/text_codepage.h"
+#include "tests/support/heap_check.h"
+
+namespace quillgate::testing {
+namespace {
+
+using namespace std::string_literals;
+using CodePage = HeapChecked;
+
+std::vector<std::uint16_t> wide(const std::string& ansi) {
+    int units = os_ansi_to_wide(ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+    std::vector<std::uint16_t> result(static_cast<std::size_t>(units));
+    if (units > 0) {
+        EXPECT_EQ(os_ansi_to_wide(ansi.data(), static_cast<int>(ansi.size()), result.data(), units), units);
+    }
+    return result;
+}
+
+TEST_F(CodePage, Utf8ToUtf16WithReplacements) {
+    EXPECT_EQ(wide("A\xC3\xA9"), (std::vector<std::uint16_t>{'A', 0xE9}));
+    EXPECT_EQ(wide("\xE2\x82\xAC"), (std::vector<std::uint16_t>{0x20AC}));
+    EXPECT_EQ(wide("\xF0\x9F\x98\x80"), (std::vector<std::uint16_t>{0xD83D, 0xDE00}));
+    // One replacement per maximal ill-formed part.
+    EXPECT_EQ(wide("\xE2\x82" "A"), (std::vector<std::uint16_t>{0xFFFD, 'A'}));
+    EXPECT_EQ(wide("\xE9\xFF\xC0\x80"), (std::vector<std::uint16_t>{0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD}));
+    EXPECT_EQ(wide("\xED\xA0\x80"), (std::vector<std::uint16_t>{0xFFFD, 0xFFFD, 0xFFFD}));
+    EXPECT_EQ(wide("\xF4\x90\x80\x80"), (std::vector<std::uint16_t>{0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD}));
+
+    // -1 counts the terminator; too small a destination fails.
+    EXPECT_EQ(os_ansi_to_wide("ab", -1, nullptr, 0), 3);
+    std::uint16_t two[2];
+    EXPECT_EQ(os_ansi_to_wide("ab", -1, two, 2), 0);
+    EXPECT_EQ(os_ansi_to_wide("ab", 0, nullptr, 0), 0);
+}
+
+TEST_F(CodePage, Utf16ToUtf8) {
+    const std::uint16_t pair[] = {'x', 0xD83D, 0xDE00, 0xE9, 0};
+    char out[16] = {};
+    EXPECT_EQ(os_wide_to_ansi(pair, -1, nullptr, 0), 8);
+    EXPECT_EQ(os_wide_to_ansi(pair, -1, out, 16), 8);
+    EXPECT_EQ(std::string(out), "x\xF0\x9F\x98\x80\xC3\xA9");
+    EXPECT_EQ(os_wide_to_ansi(pair, -1, out, 7), 0);
+
+    const std::uint16_t lone[] = {0xDC00, 'a', 0xD800};
+    EXPECT_EQ(utf16_to_ansi(lone, 3), "?a?");
+}
+
+TEST_F(CodePage, AnsiTextsThroughUtf16) {
+    EXPECT_EQ(ansi_to_utf16("\xC3\xA9"), "\xE9\0"s);
+    EXPECT_EQ(ansi_to_utf16("\xE9"), "\xFD\xFF"s);
+    EXPECT_EQ(ansi_to_utf8("caf\xC3\xA9"), "caf\xC3\xA9");
+}
+
+} // namespace
+} // namespace quillgate::testing
