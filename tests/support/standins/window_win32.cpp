@@ -1,0 +1,60 @@
+// Stand-in for a top-level window: window_win32 TITLE LOG [keep]. Opens a
+// window titled TITLE (it may be empty), appends "ready" to LOG, and for every
+// WM_CLOSE appends "close <milliseconds since the epoch>"; it then closes,
+// unless "keep" was given. It gives up after a minute in any case.
+#include <windows.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+namespace {
+
+std::string log_path;
+bool keep_open = false;
+
+void note(const std::string& line) {
+    std::ofstream log(log_path, std::ios::app | std::ios::binary);
+    log << line << "\n";
+}
+
+LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+    case WM_CLOSE: {
+        auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::system_clock::now().time_since_epoch());
+        note("close " + std::to_string(now.count()));
+        if (!keep_open) DestroyWindow(window);
+        return 0;
+    }
+    case WM_TIMER: DestroyWindow(window); return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcA(window, message, wparam, lparam);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) return 2;
+    log_path = argv[2];
+    keep_open = argc > 3 && std::strcmp(argv[3], "keep") == 0;
+    WNDCLASSA window_class{};
+    window_class.lpfnWndProc = procedure;
+    window_class.hInstance = GetModuleHandleA(nullptr);
+    window_class.lpszClassName = "QuillgateStandinWindow";
+    RegisterClassA(&window_class);
+    HWND window = CreateWindowExA(0, window_class.lpszClassName, argv[1], WS_OVERLAPPEDWINDOW, 10, 10, 200, 100,
+                                  nullptr, nullptr, window_class.hInstance, nullptr);
+    if (!window) return 3;
+    ShowWindow(window, SW_SHOWNOACTIVATE);
+    SetTimer(window, 1, 60000, nullptr);
+    note("ready");
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return 0;
+}
