@@ -7,11 +7,16 @@
 #include "runtime/files/convert.h"
 #include "runtime/files/files.h"
 #include "runtime/frame.h"
+#include "runtime/platform/file_io.h"
+#include "runtime/platform/path.h"
 #include "runtime/xml/xml.h"
 
 namespace quillgate {
 
 namespace {
+
+// The document status of a load that ran out of memory.
+constexpr int xml_status_out_of_memory = 1;
 
 // The value an element's attribute holds, or null.
 const char* attribute_value(const xml_node* node, const char* name) {
@@ -23,14 +28,30 @@ const char* attribute_value(const xml_node* node, const char* name) {
     return nullptr;
 }
 
+// A configuration that loaded nothing because it is not there or is empty,
+// as opposed to one that exists but could not be read just now (held open by
+// another program, memory short, a read error).
+bool absent_or_empty(const char* config_path) {
+    if (!os_path_exists(config_path)) return true;
+    os_handle handle = os_file_open(config_path, OS_GENERIC_READ, OS_SHARE_READ | OS_SHARE_WRITE, OS_OPEN_EXISTING,
+                                    OS_ATTRIBUTE_NORMAL);
+    if (!handle) return false;
+    bool empty = os_file_size(handle) == 0;
+    os_file_close(handle);
+    return empty;
+}
+
 // Points the panel root of the configuration at the work folder. True when
-// the state file may record the folder: the configuration is not one the
-// launcher edits (missing, malformed, without the panel root), or the edited
-// document is wholly in place. A save that fails leaves the state file alone,
-// so that the next launch tries again.
+// the state file may record the folder: the configuration is one the
+// launcher leaves alone for good (missing, empty, malformed, without the
+// panel root), or the edited document is wholly in place. A configuration
+// that could not be read or saved leaves the state file as it was, so that
+// the next launch tries again.
 bool update_configuration(const char* launcher_folder, const char* config_path) {
-    if (!xml_load(config_document_slot, config_path, ENCODING_8BIT)) return true;
-    if (xml_status(config_document_slot) != 0) return true;
+    if (!xml_load(config_document_slot, config_path, ENCODING_8BIT)) return absent_or_empty(config_path);
+    const int status = xml_status(config_document_slot);
+    if (status == xml_status_out_of_memory) return false;
+    if (status != 0) return true;
     xml_node* root = xml_node_from_path(xml_root_element(config_document_slot), panel_root_path);
     if (!root) return true;
 
