@@ -24,6 +24,12 @@ struct xml_load_state {
     open_text* outer = nullptr; // the enclosing open nodes, outermost first
     std::int32_t depth = 0;
     std::int32_t room = 0;
+    // The file's first line end decides the style, wherever the pieces the
+    // parser is fed happen to break: a CR at the end of one piece waits for
+    // the next byte. Zero bytes (the high halves of UTF-16 units) are passed
+    // over, and a line feed that opens the file is not taken as a line end.
+    bool scan_started = false;
+    bool scan_pending_cr = false;
     // What the file shows about its own encoding (for declare_utf8).
     unsigned char lead[3]{};
     std::int32_t lead_count = 0;
@@ -47,6 +53,24 @@ struct xml_load_state {
 
     void pop() {
         if (depth > 0) current = outer[--depth];
+    }
+
+    int scan_line_ends(const unsigned char* bytes, std::uint32_t n) {
+        for (std::uint32_t i = 0; i < n; ++i) {
+            unsigned char c = bytes[i];
+            if (c == 0) continue;
+            if (!scan_started) {
+                scan_started = true;
+                if (c == '\n') continue;
+            }
+            if (scan_pending_cr) return c == '\n' ? 1 : 4;
+            if (c == '\r') {
+                scan_pending_cr = true;
+            } else if (c == '\n') {
+                return 2;
+            }
+        }
+        return 0;
     }
 };
 
@@ -280,7 +304,7 @@ void read_and_parse(xml_document* document, XML_Parser parser, xml_byte_source* 
         for (std::uint32_t i = 0; i < got && state->lead_count < 3; ++i)
             state->lead[state->lead_count++] = static_cast<const unsigned char*>(buffer)[i];
         if (document->line_end_style == 0)
-            document->line_end_style = detect_line_end_style(static_cast<const char*>(buffer), got);
+            document->line_end_style = state->scan_line_ends(static_cast<const unsigned char*>(buffer), got);
         // A file that delivers nothing before its size is reached has shrunk
         // under us: what arrived is all there is, so the parse ends here.
         bool final = got == 0 || total >= source->size;
@@ -514,16 +538,14 @@ std::intptr_t xml_load_from(object_id slot, xml_byte_source* source, int encodin
     document->last_closed_child = nullptr;
     document->text_counter = 0;
     document->line_end_style = 0;
-    // The first block is sized to the file, whose strings it will mostly hold.
-    std::size_t first = static_cast<std::size_t>(source->size) + 8;
+    // The first block is sized to the file, whose strings it will mostly
+    // hold: the file's size behind the header words.
+    std::size_t first = static_cast<std::size_t>(source->size) + sizeof(xml_pool_block);
     if (auto* block = static_cast<xml_pool_block*>(heap_alloc(first))) {
         block->next = nullptr;
         block->size = first;
         document->string_pool = block;
         document->pool_cursor = reinterpret_cast<char*>(block + 1);
-        // A header larger than the block leaves no room: the next request
-        // then starts a block of the usual size.
-        if (first <= sizeof(xml_pool_block)) document->pool_cursor = reinterpret_cast<char*>(block) + first;
     }
     document->encoding_fixed = encoding != -1 ? 1 : 0;
     xml_load_state state;

@@ -1,0 +1,32 @@
+// Saving on POSIX: the replaced file keeps its permission bits.
+#include <sys/stat.h>
+
+#include "tests/xml/xml_support.h"
+
+namespace quillgate::xmltest {
+namespace {
+
+using SaveAccess = XmlTest;
+
+TEST_F(SaveAccess, ReplacedFileKeepsItsMode) {
+    ASSERT_NE(load_memory(0, "<a/>", 24), 0);
+    write_file(file("t.xml"), "old");
+    ASSERT_EQ(::chmod(path("t.xml").c_str(), 0640), 0);
+    struct stat before {};
+    ASSERT_EQ(::stat(path("t.xml").c_str(), &before), 0);
+    ASSERT_EQ(xml_save(0, path("t.xml").c_str()), 1);
+    struct stat after {};
+    ASSERT_EQ(::stat(path("t.xml").c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_NE(after.st_ino, before.st_ino) << "a new file took the old one's place";
+    EXPECT_EQ(listing(), std::vector<std::string>{"t.xml"});
+    // Group or others' write bits alone still make the file writable.
+    ASSERT_EQ(::chmod(path("t.xml").c_str(), 0464), 0);
+    EXPECT_EQ(xml_save(0, path("t.xml").c_str()), 1);
+    ASSERT_EQ(::chmod(path("t.xml").c_str(), 0444), 0);
+    EXPECT_EQ(xml_save(0, path("t.xml").c_str()), 0);
+    ASSERT_EQ(::chmod(path("t.xml").c_str(), 0644), 0);
+}
+
+} // namespace
+} // namespace quillgate::xmltest

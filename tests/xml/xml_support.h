@@ -1,0 +1,172 @@
+// Helpers of the XML tests: loading from memory in pieces of any size,
+// printing trees for comparison, and a scratch folder per test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/xml/xml.h"
+#include "tests/support/heap_check.h"
+
+namespace quillgate::xmltest {
+
+struct memory_source {
+    std::string_view bytes;
+    std::size_t at = 0;
+};
+
+inline std::uint32_t read_memory(void* context, void* into, std::uint32_t size) {
+    auto* source = static_cast<memory_source*>(context);
+    std::size_t n = std::min<std::size_t>(size, source->bytes.size() - source->at);
+    std::copy_n(source->bytes.data() + source->at, n, static_cast<char*>(into));
+    source->at += n;
+    return static_cast<std::uint32_t>(n);
+}
+
+// Loads `bytes` through the loader's own path, fed `piece` bytes at a time.
+inline std::intptr_t load_memory(object_id slot, std::string_view bytes, int encoding, int piece = 16384) {
+    memory_source source{bytes};
+    xml_byte_source from{read_memory, &source, static_cast<std::int64_t>(bytes.size()), piece};
+    return xml_load_from(slot, &from, encoding);
+}
+
+inline std::string show(const char* s) {
+    if (s == nullptr) return "<none>";
+    std::string out;
+    for (const char* p = s; *p != '\0'; ++p) {
+        auto c = static_cast<unsigned char>(*p);
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c < 0x20 || c >= 0x7F) {
+            const char* digits = "0123456789ABCDEF";
+            out += "\\x";
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+// One line per node in document order, indented by depth.
+inline std::string dump(const xml_node* root) {
+    std::string out;
+    const xml_node* node = root;
+    int depth = 0;
+    while (node != nullptr) {
+        out += std::string(static_cast<std::size_t>(depth) * 2, ' ') + std::to_string(node->kind) + " " +
+               show(node->name) + " [" + show(node->text) + "] pre=" + std::to_string(node->preceding_text_length);
+        for (int i = 0; i < node->attribute_count && node->attributes != nullptr; ++i)
+            out += " " + show(node->attributes[2 * i]) + "=" + show(node->attributes[2 * i + 1]);
+        out += "\n";
+        if (node->first_child != nullptr) {
+            node = node->first_child;
+            ++depth;
+            continue;
+        }
+        while (node != root && node->next_sibling == nullptr) {
+            node = node->parent;
+            --depth;
+        }
+        node = node == root ? nullptr : node->next_sibling;
+    }
+    return out;
+}
+
+inline std::string summary(object_id id) {
+    xml_document* document = xml_document_get(id);
+    if (document == nullptr) return "no document";
+    return "status=" + std::to_string(document->status) + " lines=" + std::to_string(document->line_end_style) +
+           " encoding=" + std::to_string(document->encoding) + " standalone=" +
+           std::to_string(document->standalone) + " utf8=" + std::to_string(document->declare_utf8) +
+           " main=" + (document->main_element != nullptr ? show(document->main_element->name) : "-") + "\n" +
+           dump(document->document_node);
+}
+
+// Loads the same bytes whole, byte by byte and in odd pieces; every tree
+// must be the same. Returns the summary of the whole load.
+inline std::string load_all_ways(std::string_view bytes, int encoding) {
+    std::string whole;
+    for (int piece : {16384, 1, 2, 3, 7, 61}) {
+        std::intptr_t loaded = load_memory(7, bytes, encoding, piece);
+        EXPECT_NE(loaded, 0) << "piece " << piece;
+        std::string seen = summary(7);
+        xml_free(7);
+        if (piece == 16384) {
+            whole = seen;
+        } else {
+            EXPECT_EQ(seen, whole) << "piece " << piece;
+        }
+    }
+    return whole;
+}
+
+inline std::string read_file(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void write_file(const std::filesystem::path& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Every test gets an empty folder of its own and leaves no document behind.
+class XmlTest : public testing::HeapChecked {
+protected:
+    void SetUp() override {
+        // Numbered slot blocks stay allocated once used; make them exist
+        // before the heap is counted.
+        static bool slots_made = false;
+        if (!slots_made) {
+            for (object_id slot = 0; slot < 8; ++slot) slot_acquire(xml_table(), slot);
+            slots_made = true;
+        }
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder_ = std::filesystem::temp_directory_path() /
+                  (std::string("quillgate-xml-") + info->test_suite_name() + "-" + info->name());
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+        HeapChecked::SetUp();
+    }
+    void TearDown() override {
+        xml_free(-1);
+        HeapChecked::TearDown();
+        std::error_code ignored;
+        std::filesystem::permissions(folder_, std::filesystem::perms::owner_all, ignored);
+        std::filesystem::remove_all(folder_, ignored);
+    }
+
+    std::filesystem::path file(const char* name) const { return folder_ / name; }
+    std::string path(const char* name) const { return file(name).string(); }
+    // Names in the folder, sorted.
+    std::vector<std::string> listing() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder_))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    // Saves `slot` to a fresh file and returns its bytes.
+    std::string saved(object_id slot, int flags = 0) {
+        std::string target = path("saved.xml");
+        std::filesystem::remove(target);
+        EXPECT_EQ(xml_save(slot, target.c_str(), flags), 1);
+        return read_file(target);
+    }
+
+    std::filesystem::path folder_;
+};
+
+} // namespace quillgate::xmltest
