@@ -1,0 +1,84 @@
+// The shell fallback on POSIX hands the file to xdg-open; a stand-in
+// xdg-open on the PATH records where and with what it was started.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <sys/stat.h>
+
+#include "runtime/programs/programs.h"
+#include "tests/support/heap_check.h"
+#include "tests/support/paths.h"
+
+namespace quillgate {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ShellFallback : public testing::HeapChecked {
+protected:
+    void SetUp() override {
+        HeapChecked::SetUp();
+        folder_ = fs::temp_directory_path() / ("quillgate-shell-" + std::to_string(getpid()));
+        fs::remove_all(folder_);
+        fs::create_directories(folder_ / "bin");
+        fs::create_directories(folder_ / "docs");
+        log_ = folder_ / "opener.log";
+        std::ofstream(folder_ / "bin" / "xdg-open") << "#!/bin/sh\nprintf 'cwd=%s arg=%s\\n' \"$(pwd)\" \"$1\" >> '"
+                                                     << log_.string() << "'\n";
+        chmod((folder_ / "bin" / "xdg-open").c_str(), 0755);
+        document_ = folder_ / "docs" / "a.txt";
+        std::ofstream(document_) << "not a program";
+        const char* path = std::getenv("PATH");
+        saved_path_ = path ? path : "";
+        testing::set_environment("PATH", ((folder_ / "bin").string() + ":" + saved_path_).c_str());
+    }
+    void TearDown() override {
+        testing::set_environment("PATH", saved_path_.c_str());
+        fs::remove_all(folder_);
+        HeapChecked::TearDown();
+    }
+    std::string log() {
+        std::ifstream in(log_);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    fs::path folder_, log_, document_;
+    std::string saved_path_;
+};
+
+TEST_F(ShellFallback, OpensADocumentInItsOwnFolder) {
+    std::string docs = (folder_ / "docs").string();
+    EXPECT_EQ(program_run(document_.c_str(), "", "", RUN_WAIT_EXIT), 1);
+    EXPECT_EQ(log(), "cwd=" + docs + " arg=" + document_.string() + "\n");
+
+    // A working folder given is kept.
+    EXPECT_EQ(program_run(document_.c_str(), "", folder_.c_str(), RUN_WAIT_EXIT), 1);
+    EXPECT_EQ(log(), "cwd=" + docs + " arg=" + document_.string() + "\ncwd=" + folder_.string() + " arg=" +
+                         document_.string() + "\n");
+
+    auto* kept = reinterpret_cast<program_object*>(
+        program_run(document_.c_str(), "", "", RUN_WAIT_EXIT | RUN_KEEP_OBJECT));
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(kept->process_id, -1) << "started by the shell";
+    EXPECT_EQ(kept->output_read, 0);
+    EXPECT_EQ(program_wait(kept, 10000), 0);
+    program_close(kept);
+}
+
+TEST_F(ShellFallback, IsForbiddenByEveryStreamFlag) {
+    for (std::uint32_t flag : {RUN_PIPE_OUTPUT, RUN_PIPE_INPUT, RUN_PIPE_ERRORS, RUN_INPUT_FROM_SENDER}) {
+        EXPECT_EQ(program_run(document_.c_str(), "", "", RUN_WAIT_EXIT | flag), 0) << flag;
+    }
+    EXPECT_EQ(log(), "") << "the opener never ran";
+
+    testing::set_environment("PATH", (folder_ / "docs").c_str());
+    EXPECT_EQ(program_run(document_.c_str(), "", "", RUN_WAIT_EXIT), 0) << "no opener on the PATH";
+}
+
+} // namespace
+} // namespace quillgate
