@@ -195,31 +195,33 @@ TEST_F(PoolTest, LockedPoolStaysConsistentUnderThreads) {
     ASSERT_NE(pool, nullptr);
     EXPECT_EQ(pool->locked, 1);
     constexpr int thread_count = 4;
+    constexpr int burst = 48;
     std::atomic<int> damaged{0};
+    std::atomic<int> ready{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < thread_count; ++t) {
-        threads.emplace_back([pool, t, &damaged] {
-            std::vector<std::uintptr_t*> held;
-            for (int round = 0; round < 3000; ++round) {
-                auto* element = static_cast<std::uintptr_t*>(pool_alloc(pool));
-                if (!element) {
-                    ++damaged;
-                    return;
-                }
-                element[0] = static_cast<std::uintptr_t>(t);
-                element[1] = reinterpret_cast<std::uintptr_t>(element);
-                held.push_back(element);
-                // Give back in bursts so chunks fill, empty and move between lists.
-                if (round % 7 == 6) {
-                    for (std::uintptr_t* mine : held) {
-                        if (mine[0] != static_cast<std::uintptr_t>(t) || mine[1] != reinterpret_cast<std::uintptr_t>(mine))
-                            ++damaged;
-                        pool_free(pool, mine);
+        threads.emplace_back([pool, t, &damaged, &ready] {
+            // Start together, and keep the loop almost all pool calls, so that the threads really collide.
+            ++ready;
+            while (ready.load() < thread_count) std::this_thread::yield();
+            std::uintptr_t* held[burst];
+            auto mark = [t](std::uintptr_t* element) { return reinterpret_cast<std::uintptr_t>(element) ^ t; };
+            for (int round = 0; round < 6000; ++round) {
+                // Bursts of different lengths make chunks fill, empty and move between the lists.
+                int count = 1 + (round * 7 + t) % burst;
+                for (int i = 0; i < count; ++i) {
+                    held[i] = static_cast<std::uintptr_t*>(pool_alloc(pool));
+                    if (!held[i]) {
+                        ++damaged;
+                        return;
                     }
-                    held.clear();
+                    held[i][0] = mark(held[i]);
+                }
+                for (int i = 0; i < count; ++i) {
+                    if (held[i][0] != mark(held[i])) ++damaged; // handed to two threads at once
+                    pool_free(pool, held[i]);
                 }
             }
-            for (std::uintptr_t* mine : held) pool_free(pool, mine);
         });
     }
     for (std::thread& thread : threads) thread.join();
