@@ -1,0 +1,123 @@
+// A portable kit laid out in a temporary folder, and the launcher run in it
+// as the user would: current directory the kit, the stand-in editor as
+// notepad\notepad++.exe.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "launcher/desktop.h"
+#include "runtime/programs/programs.h"
+#include "tests/support/paths.h"
+
+namespace quillgate::testing {
+
+namespace fs = std::filesystem;
+
+inline std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class Kit {
+public:
+    explicit Kit(const std::string& label) {
+        auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        root_ = fs::temp_directory_path() / ("quillgate-kit-" + label + "-" + std::to_string(stamp));
+        fs::create_directories(root_ / "work");
+        fs::create_directories(root_ / "sleepers");
+    }
+    ~Kit() {
+        for (program_object* program : started_) {
+            kill_program(program);
+            program_wait(program, 10000);
+            program_close(program);
+        }
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+    Kit(const Kit&) = delete;
+    Kit& operator=(const Kit&) = delete;
+
+    const fs::path& root() const { return root_; }
+    fs::path editor() const { return root_ / "notepad" / "notepad++.exe"; }
+    fs::path editor_log() const { return root_ / "notepad" / "notepad++.exe.log"; }
+    fs::path state_file() const { return root_ / "notepad" / "state.txt"; }
+
+    void install_editor() {
+        fs::create_directories(root_ / "notepad");
+        fs::copy_file(standin_path("editor"), editor(), fs::copy_options::overwrite_existing);
+    }
+
+    // A stand-in sleeper running under the given image name; kept until
+    // the kit goes.
+    program_object* start_sleeper(const std::string& image) {
+        fs::path path = root_ / "sleepers" / image;
+        if (!fs::exists(path)) fs::copy_file(standin_path("sleeper"), path);
+        auto* program =
+            reinterpret_cast<program_object*>(program_run(path.string().c_str(), "", "", RUN_KEEP_OBJECT));
+        if (program) started_.push_back(program);
+        return program;
+    }
+    program_object* keep(program_object* program) {
+        if (program) started_.push_back(program);
+        return program;
+    }
+
+    // Starts the launcher with the kit as its current directory.
+    program_object* start_launcher() {
+        auto* program = reinterpret_cast<program_object*>(
+            program_run(launcher_path().c_str(), "", root_.string().c_str(), RUN_KEEP_OBJECT));
+        return keep(program);
+    }
+
+    struct outcome {
+        int exit_code;
+        std::chrono::milliseconds took;
+    };
+    outcome run_launcher() {
+        auto start = std::chrono::steady_clock::now();
+        program_object* launcher = start_launcher();
+        int code = launcher ? program_wait(launcher, 60000) : -2;
+        return {code, std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)};
+    }
+
+    std::map<std::string, std::string> last_editor_run() const {
+        std::ifstream in(editor_log(), std::ios::binary);
+        std::map<std::string, std::string> run;
+        std::string line;
+        while (std::getline(in, line)) {
+            if (line == "run") run.clear();
+            auto equals = line.find('=');
+            if (equals != std::string::npos) run[line.substr(0, equals)] = line.substr(equals + 1);
+            if (line == "end") run["complete"] = "1";
+        }
+        return run;
+    }
+
+private:
+    fs::path root_;
+    std::vector<program_object*> started_;
+};
+
+// Waits (bounded) until a process of that image name shows up.
+inline bool process_appears(const std::string& image) {
+    for (int i = 0; i < 500; ++i) {
+        if (is_process_running(image.c_str())) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+// Scenarios that only one platform can play; run from the same test as the
+// common ones, because the launcher's clean-up acts on every process and
+// window of the fixed names and the scenarios must not overlap.
+void platform_launch_scenarios();
+
+} // namespace quillgate::testing
