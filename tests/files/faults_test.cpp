@@ -19,7 +19,8 @@ TEST_F(FileFaults, ReadErrorsLookLikeTheEnd) {
     EXPECT_TRUE(io_fault_fired());
     EXPECT_EQ(line(1), "abc");
 
-    ASSERT_NE(file_open_with_mode(2, path("in.txt").c_str(), 1, 4), 0);
+    lay("other.txt", "abc\ndef");
+    ASSERT_NE(file_open_with_mode(2, path("other.txt").c_str(), 1, 4), 0);
     io_fail_after(2);
     EXPECT_EQ(line(2), "ab");
     EXPECT_EQ(line(2), "c");

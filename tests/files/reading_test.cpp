@@ -13,6 +13,7 @@ class LineReading : public FileTest, public ::testing::WithParamInterface<bool> 
 protected:
     // Opens for reading, with or without a transfer buffer.
     void open(const std::string& bytes) {
+        file_close(1);
         lay("in.txt", bytes);
         ASSERT_NE(file_open_with_mode(1, path("in.txt").c_str(), 1, GetParam() ? 1 : 1 + 4), 0);
         ASSERT_EQ(record(1)->buffer != nullptr, GetParam());

@@ -123,7 +123,7 @@ TEST_F(FileTest, TextFillingTheFreeSpaceFlushesFirst) {
 }
 
 TEST_F(FileTest, UnbufferedFilesWriteAtOnce) {
-    ASSERT_NE(file_open_with_mode(1, path("raw.txt").c_str(), 2, 4), 0);
+    ASSERT_NE(file_open_with_mode(1, path("raw.txt").c_str(), 2, 1 + 4), 0);
     EXPECT_EQ(record(1)->buffer, nullptr);
     EXPECT_EQ(record(1)->buffer_size, default_file_buffer_size);
     EXPECT_EQ(file_write_text(1, "abc\r\ndef", ENCODING_8BIT), 8);
