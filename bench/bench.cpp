@@ -1,0 +1,658 @@
+// Throughput of the runtime against its peers, measured side by side in one
+// run so that the ratios hold even on a shared, noisy machine. The table at
+// the end gives every ratio with the target it is held to.
+#include <benchmark/benchmark.h>
+#include <expat.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <pugixml.hpp>
+#include <tinyxml2.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench/inputs.h"
+#include "launcher/sync.h"
+#include "runtime/runtime.h"
+
+namespace fs = std::filesystem;
+using namespace quillgate;
+
+namespace {
+
+// ---------------------------------------------------------------- inputs
+
+struct inputs {
+    fs::path folder;
+    std::string small;      // about 30 KB
+    std::string large;      // about 30 MB
+    std::string lines;      // CR LF text of a few MB
+    std::size_t line_count = 0;
+    std::string saved;      // where saves go
+    std::string editor;     // the kit's editor folder, with config.xml
+    std::string launcher_a; // two launcher folders the sync alternates between
+    std::string launcher_b;
+    std::size_t small_size = 0;
+    std::size_t large_size = 0;
+    std::size_t lines_size = 0;
+};
+
+inputs in;
+
+void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::size_t size_of(const std::string& path) { return static_cast<std::size_t>(fs::file_size(path)); }
+
+bool prepare_inputs() {
+    std::string pattern = (fs::temp_directory_path() / "quillgate-bench-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) return false;
+    in.folder = pattern;
+    std::string config = bench::make_config(30 * 1024);
+    std::string big = bench::make_config(30 * 1024 * 1024);
+    std::string text = bench::make_lines(8 * 1024 * 1024, &in.line_count);
+    in.small = (in.folder / "small.xml").string();
+    in.large = (in.folder / "large.xml").string();
+    in.lines = (in.folder / "lines.txt").string();
+    in.saved = (in.folder / "saved.xml").string();
+    write_file(in.small, config);
+    write_file(in.large, big);
+    write_file(in.lines, text);
+    fs::create_directories(in.folder / "kit" / "notepad");
+    in.editor = (in.folder / "kit" / "notepad").string() + "/";
+    write_file(in.editor + config_file_name, config);
+    in.launcher_a = (in.folder / "kit").string() + "/";
+    in.launcher_b = (in.folder / "kit-moved").string() + "/";
+    in.small_size = size_of(in.small);
+    in.large_size = size_of(in.large);
+    in.lines_size = size_of(in.lines);
+    return true;
+}
+
+// ---------------------------------------------------------------- loading
+
+// Expat with the same handlers the loader installs, all doing nothing: the
+// ceiling for any loader built on it.
+void XMLCALL no_start(void*, const XML_Char*, const XML_Char**) {}
+void XMLCALL no_end(void*, const XML_Char*) {}
+void XMLCALL no_text(void*, const XML_Char*, int) {}
+void XMLCALL no_comment(void*, const XML_Char*) {}
+void XMLCALL no_cdata(void*) {}
+void XMLCALL no_doctype(void*, const XML_Char*, const XML_Char*, const XML_Char*, int) {}
+void XMLCALL no_doctype_end(void*) {}
+void XMLCALL no_declaration(void*, const XML_Char*, const XML_Char*, int) {}
+void XMLCALL no_instruction(void*, const XML_Char*, const XML_Char*) {}
+
+bool bare_expat(const std::string& path, const char* encoding) {
+    int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    struct stat st {};
+    fstat(fd, &st);
+    XML_Parser parser = XML_ParserCreate(encoding);
+    XML_SetElementHandler(parser, no_start, no_end);
+    XML_SetCharacterDataHandler(parser, no_text);
+    XML_SetDefaultHandlerExpand(parser, no_text);
+    XML_SetCommentHandler(parser, no_comment);
+    XML_SetCdataSectionHandler(parser, no_cdata, no_cdata);
+    XML_SetDoctypeDeclHandler(parser, no_doctype, no_doctype_end);
+    XML_SetXmlDeclHandler(parser, no_declaration);
+    XML_SetProcessingInstructionHandler(parser, no_instruction);
+    bool ok = true;
+    off_t total = 0;
+    for (;;) {
+        void* buffer = XML_GetBuffer(parser, xml_load_chunk_size);
+        ssize_t got = read(fd, buffer, xml_load_chunk_size);
+        if (got < 0) got = 0;
+        total += got;
+        bool final = got == 0 || total >= st.st_size;
+        if (XML_ParseBuffer(parser, static_cast<int>(got), final) == XML_STATUS_ERROR) {
+            ok = false;
+            break;
+        }
+        if (final) break;
+    }
+    XML_ParserFree(parser);
+    close(fd);
+    return ok;
+}
+
+void load_quillgate(benchmark::State& state, const std::string& path, int flag) {
+    for (auto _ : state) {
+        std::intptr_t document = xml_load(4, path.c_str(), flag);
+        if (document == 0 || xml_status(4) != 0) state.SkipWithError("xml_load failed");
+        xml_free(4);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size_of(path)));
+}
+
+void load_expat(benchmark::State& state, const std::string& path, const char* encoding) {
+    for (auto _ : state) {
+        if (!bare_expat(path, encoding)) state.SkipWithError("Expat failed");
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size_of(path)));
+}
+
+void load_pugixml(benchmark::State& state, const std::string& path) {
+    for (auto _ : state) {
+        pugi::xml_document document;
+        if (!document.load_file(path.c_str(), pugi::parse_full)) state.SkipWithError("pugixml failed");
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size_of(path)));
+}
+
+void load_tinyxml2(benchmark::State& state, const std::string& path) {
+    for (auto _ : state) {
+        tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
+        if (document.LoadFile(path.c_str()) != tinyxml2::XML_SUCCESS) state.SkipWithError("tinyxml2 failed");
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size_of(path)));
+}
+
+// ---------------------------------------------------------------- saving
+
+// Throughput counts the bytes each saver writes.
+void save_quillgate(benchmark::State& state, const std::string& path) {
+    if (xml_load(5, path.c_str(), ENCODING_8BIT) == 0 || xml_status(5) != 0) {
+        state.SkipWithError("xml_load failed");
+        return;
+    }
+    for (auto _ : state) {
+        if (xml_save(5, in.saved.c_str()) != 1) state.SkipWithError("xml_save failed");
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size_of(in.saved)));
+    xml_free(5);
+}
+
+void save_pugixml(benchmark::State& state, const std::string& path) {
+    pugi::xml_document document;
+    if (!document.load_file(path.c_str(), pugi::parse_full)) {
+        state.SkipWithError("pugixml failed");
+        return;
+    }
+    for (auto _ : state) {
+        if (!document.save_file(in.saved.c_str(), "", pugi::format_raw)) state.SkipWithError("save_file failed");
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size_of(in.saved)));
+}
+
+void save_tinyxml2(benchmark::State& state, const std::string& path) {
+    tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
+    if (document.LoadFile(path.c_str()) != tinyxml2::XML_SUCCESS) {
+        state.SkipWithError("tinyxml2 failed");
+        return;
+    }
+    for (auto _ : state) {
+        if (document.SaveFile(in.saved.c_str()) != tinyxml2::XML_SUCCESS) state.SkipWithError("SaveFile failed");
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size_of(in.saved)));
+}
+
+// The serialisers alone, into memory: no file, no flush to the disk.
+int discard(xml_writer* writer) {
+    benchmark::DoNotOptimize(writer->buffer_start[0]);
+    writer->cursor = writer->buffer_start;
+    writer->room = xml_save_buffer_size;
+    return 1;
+}
+
+void write_quillgate(benchmark::State& state, const std::string& path) {
+    if (xml_load(5, path.c_str(), ENCODING_8BIT) == 0 || xml_status(5) != 0) {
+        state.SkipWithError("xml_load failed");
+        return;
+    }
+    xml_document* document = xml_document_get(5);
+    std::vector<std::uint8_t> buffer(xml_save_buffer_size);
+    for (auto _ : state) {
+        xml_writer writer{};
+        writer.cursor = buffer.data();
+        writer.buffer_start = buffer.data();
+        writer.room = xml_save_buffer_size;
+        writer.flush = discard;
+        if (xml_write_document(document, &writer, document->encoding, 0) == 0) state.SkipWithError("write failed");
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size_of(path)));
+    xml_free(5);
+}
+
+struct null_writer : pugi::xml_writer {
+    std::size_t bytes = 0;
+    void write(const void*, size_t size) override { bytes += size; }
+};
+
+void write_pugixml(benchmark::State& state, const std::string& path) {
+    pugi::xml_document document;
+    if (!document.load_file(path.c_str(), pugi::parse_full)) {
+        state.SkipWithError("pugixml failed");
+        return;
+    }
+    for (auto _ : state) {
+        null_writer writer;
+        document.save(writer, "", pugi::format_raw);
+        benchmark::DoNotOptimize(writer.bytes);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size_of(path)));
+}
+
+void write_tinyxml2(benchmark::State& state, const std::string& path) {
+    tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
+    if (document.LoadFile(path.c_str()) != tinyxml2::XML_SUCCESS) {
+        state.SkipWithError("tinyxml2 failed");
+        return;
+    }
+    for (auto _ : state) {
+        tinyxml2::XMLPrinter printer;
+        document.Print(&printer);
+        benchmark::DoNotOptimize(printer.CStrSize());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size_of(path)));
+}
+
+// ---------------------------------------------------------------- synchronisation
+
+// Every iteration comes from the other folder, so every one loads, edits and
+// saves the configuration and rewrites the state file.
+void sync_changed(benchmark::State& state) {
+    bool flip = false;
+    for (auto _ : state) {
+        sync_workspace_folder(flip ? in.launcher_b.c_str() : in.launcher_a.c_str(), in.editor.c_str());
+        flip = !flip;
+    }
+    xml_free(config_document_slot);
+}
+
+// The folder is the recorded one: the state file is read and compared only.
+void sync_unchanged(benchmark::State& state) {
+    sync_workspace_folder(in.launcher_a.c_str(), in.editor.c_str());
+    xml_free(config_document_slot);
+    for (auto _ : state) sync_workspace_folder(in.launcher_a.c_str(), in.editor.c_str());
+    if (xml_document_get(config_document_slot) != nullptr) state.SkipWithError("the unchanged path loaded");
+}
+
+// ---------------------------------------------------------------- line reading
+
+void read_lines_quillgate(benchmark::State& state) {
+    for (auto _ : state) {
+        if (file_open_with_mode(2, in.lines.c_str(), 1, 1) == 0) {
+            state.SkipWithError("file_open failed");
+            break;
+        }
+        std::size_t bytes = 0;
+        for (std::size_t i = 0; i < in.line_count; ++i) bytes += file_read_line(2, ENCODING_8BIT).size();
+        benchmark::DoNotOptimize(bytes);
+        file_close(2);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * in.lines_size));
+}
+
+void read_lines_getline(benchmark::State& state) {
+    for (auto _ : state) {
+        std::ifstream file(in.lines, std::ios::binary);
+        std::string line;
+        std::size_t bytes = 0;
+        while (std::getline(file, line)) bytes += line.size();
+        benchmark::DoNotOptimize(bytes);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * in.lines_size));
+}
+
+// ---------------------------------------------------------------- block pool
+
+// One pattern for both allocators: build a tree's worth of node-sized
+// blocks, give back every other one, take as many again, then release the
+// lot in a scattered order, as loading, editing and freeing documents do.
+constexpr std::size_t pool_batch = 4096;
+
+struct pool_pattern {
+    std::vector<std::size_t> scattered;
+    pool_pattern() : scattered(pool_batch) {
+        for (std::size_t i = 0; i < pool_batch; ++i) scattered[i] = i;
+        bench::sequence s(3);
+        for (std::size_t i = pool_batch - 1; i > 0; --i) std::swap(scattered[i], scattered[s.below(static_cast<std::uint32_t>(i + 1))]);
+    }
+};
+
+template <typename Alloc, typename Free>
+void run_pattern(const pool_pattern& pattern, std::vector<void*>& blocks, Alloc alloc, Free release) {
+    for (std::size_t i = 0; i < pool_batch; ++i) blocks[i] = alloc();
+    for (std::size_t i = 1; i < pool_batch; i += 2) release(blocks[i]);
+    for (std::size_t i = 1; i < pool_batch; i += 2) blocks[i] = alloc();
+    for (std::size_t i : pattern.scattered) release(blocks[i]);
+}
+
+// Steady use: a few thousand blocks live, one freed and one taken at a time.
+template <typename Alloc, typename Free>
+void run_churn(const pool_pattern& pattern, std::vector<void*>& blocks, Alloc alloc, Free release) {
+    for (std::size_t i : pattern.scattered) {
+        release(blocks[i]);
+        blocks[i] = alloc();
+    }
+}
+
+constexpr std::size_t node_size = sizeof(xml_node);
+
+void pool_tree(benchmark::State& state) {
+    pool_pattern pattern;
+    std::vector<void*> blocks(pool_batch);
+    block_pool* pool = pool_create(static_cast<std::int32_t>(node_size), 32, 512, 0);
+    for (auto _ : state)
+        run_pattern(pattern, blocks, [pool] { return pool_alloc(pool); }, [pool](void* p) { pool_free(pool, p); });
+    pool_destroy(pool);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * pool_batch * 3));
+}
+
+void malloc_tree(benchmark::State& state) {
+    pool_pattern pattern;
+    std::vector<void*> blocks(pool_batch);
+    for (auto _ : state)
+        run_pattern(pattern, blocks, [] { return std::malloc(node_size); }, [](void* p) { std::free(p); });
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * pool_batch * 3));
+}
+
+void pool_churn(benchmark::State& state) {
+    pool_pattern pattern;
+    std::vector<void*> blocks(pool_batch);
+    block_pool* pool = pool_create(static_cast<std::int32_t>(node_size), 32, 512, 0);
+    for (auto& b : blocks) b = pool_alloc(pool);
+    for (auto _ : state)
+        run_churn(pattern, blocks, [pool] { return pool_alloc(pool); }, [pool](void* p) { pool_free(pool, p); });
+    pool_destroy(pool);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * pool_batch));
+}
+
+void malloc_churn(benchmark::State& state) {
+    pool_pattern pattern;
+    std::vector<void*> blocks(pool_batch);
+    for (auto& b : blocks) b = std::malloc(node_size);
+    for (auto _ : state)
+        run_churn(pattern, blocks, [] { return std::malloc(node_size); }, [](void* p) { std::free(p); });
+    for (void* b : blocks) std::free(b);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * pool_batch));
+}
+
+// ---------------------------------------------------------------- memory
+
+// The heap's live bytes, sampled after every piece the loader asks for:
+// the high-water mark of a load to within one chunk.
+struct sampling_reader {
+    std::FILE* file;
+    std::size_t base;
+    std::size_t peak;
+};
+
+std::uint32_t read_sampling(void* context, void* into, std::uint32_t size) {
+    auto* reader = static_cast<sampling_reader*>(context);
+    reader->peak = std::max(reader->peak, heap_live().bytes - reader->base);
+    return static_cast<std::uint32_t>(std::fread(into, 1, size, reader->file));
+}
+
+struct memory_use {
+    std::size_t file = 0;
+    std::size_t peak = 0;
+    std::size_t loaded = 0;
+    std::size_t pool = 0;      // string-pool blocks
+    std::size_t pool_used = 0; // bytes handed out of them
+};
+
+memory_use measure_memory() {
+    memory_use use;
+    use.file = in.large_size;
+    sampling_reader reader{std::fopen(in.large.c_str(), "rb"), heap_live().bytes, 0};
+    if (reader.file == nullptr) return use;
+    xml_byte_source source{read_sampling, &reader, static_cast<std::int64_t>(use.file), xml_load_chunk_size};
+    if (xml_load_from(6, &source, ENCODING_8BIT) != 0 && xml_status(6) == 0) {
+        use.loaded = heap_live().bytes - reader.base;
+        use.peak = std::max(reader.peak, use.loaded);
+        xml_document* document = xml_document_get(6);
+        for (xml_pool_block* block = document->string_pool; block != nullptr; block = block->next) {
+            use.pool += block->size;
+            // Only the newest block has a cursor; older ones count as full.
+            char* end = reinterpret_cast<char*>(block) + block->size;
+            bool newest = block == document->string_pool && document->pool_cursor != nullptr;
+            use.pool_used += static_cast<std::size_t>((newest ? document->pool_cursor : end) - reinterpret_cast<char*>(block + 1));
+        }
+    }
+    xml_free(6);
+    std::fclose(reader.file);
+    return use;
+}
+
+// ---------------------------------------------------------------- the table
+
+// Keeps each benchmark's real and CPU time per iteration (the medians when
+// repeated); says on stderr what it has measured, so that the table stays
+// the one thing on stdout.
+class collector : public benchmark::BenchmarkReporter {
+public:
+    struct times {
+        double real = 0;
+        double cpu = 0;
+    };
+    std::map<std::string, times> seconds;
+    std::map<std::string, bool> failed;
+
+    bool ReportContext(const Context&) override { return true; }
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            std::string name = run.run_name.function_name;
+            if (run.error_occurred) failed[name] = true;
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
+            if (run.iterations == 0) continue;
+            bool is_median = run.run_type == Run::RT_Aggregate;
+            auto n = static_cast<double>(run.iterations);
+            if (is_median || !medians_.count(name))
+                seconds[name] = {run.real_accumulated_time / n, run.cpu_accumulated_time / n};
+            if (is_median) medians_[name] = true;
+            std::fprintf(stderr, "  measured %-28s %s\n", name.c_str(), run.error_occurred ? run.error_message.c_str() : "");
+        }
+    }
+
+private:
+    std::map<std::string, bool> medians_;
+};
+
+std::string human_bytes(double bytes) {
+    char out[32];
+    if (bytes >= 1024.0 * 1024.0) std::snprintf(out, sizeof out, "%.1f MB", bytes / (1024.0 * 1024.0));
+    else std::snprintf(out, sizeof out, "%.1f KB", bytes / 1024.0);
+    return out;
+}
+
+std::string human_time(double seconds) {
+    char out[32];
+    if (seconds >= 1e-3) std::snprintf(out, sizeof out, "%.2f ms", seconds * 1e3);
+    else std::snprintf(out, sizeof out, "%.1f us", seconds * 1e6);
+    return out;
+}
+
+// Ratios compare CPU time where the work is the processor's (these machines
+// are shared: wall time there mostly measures the neighbours), and wall time
+// where waiting for the disk is part of the work (saving, synchronising).
+enum class clock { cpu, wall };
+
+struct table {
+    const collector& results;
+    int misses = 0;
+
+    double time(const std::string& name, clock which) const {
+        auto found = results.seconds.find(name);
+        if (found == results.seconds.end() || results.failed.count(name)) return 0.0;
+        return which == clock::cpu ? found->second.cpu : found->second.real;
+    }
+
+    void heading(const std::string& title) const { std::printf("\n%s\n", title.c_str()); }
+
+    // One measured line: wall and CPU time per iteration and, with a size,
+    // throughput by the clock the group's ratios use.
+    void row(const std::string& label, const std::string& name, double bytes, clock which) const {
+        double wall = time(name, clock::wall);
+        double cpu = time(name, clock::cpu);
+        if (wall <= 0.0) {
+            std::printf("  %-36s %12s\n", label.c_str(), "failed");
+            return;
+        }
+        std::printf("  %-36s %12s %12s", label.c_str(), human_time(wall).c_str(), human_time(cpu).c_str());
+        double t = which == clock::cpu ? cpu : wall;
+        if (bytes > 0 && t > 0) std::printf(" %10.1f MB/s", bytes / t / 1e6);
+        std::printf("\n");
+    }
+
+    void verdict(const std::string& label, double value, double target, bool at_most, const char* unit) {
+        if (target <= 0) {
+            std::printf("  %-36s %11.2f%s\n", label.c_str(), value, unit);
+            return;
+        }
+        bool met = value > 0 && (at_most ? value <= target : value >= target);
+        if (!met) ++misses;
+        std::printf("  %-36s %11.2f%s   target %s %.2f%s  %s\n", label.c_str(), value, unit, at_most ? "<=" : ">=",
+                    target, unit, met ? "met" : "MISSED");
+    }
+
+    // Speed of ours relative to a peer: the peer's time over ours.
+    void ratio(const std::string& label, const std::string& ours, const std::string& theirs, clock which,
+               double target) {
+        double a = time(ours, which);
+        double b = time(theirs, which);
+        verdict(label, a > 0 && b > 0 ? b / a : 0.0, target, false, "x");
+    }
+
+    void limit(const std::string& label, const std::string& name, double most) {
+        double t = time(name, clock::wall);
+        bool met = t > 0 && t < most;
+        if (!met) ++misses;
+        std::printf("  %-36s %12s %12s   target < %s (wall)  %s\n", label.c_str(), human_time(t).c_str(),
+                    human_time(time(name, clock::cpu)).c_str(), human_time(most).c_str(), met ? "met" : "MISSED");
+    }
+};
+
+void print_table(const collector& results, const memory_use& memory) {
+    table t{results};
+    std::printf("==================== Quillgate benchmark summary ====================\n");
+    std::printf("Times per operation (wall, CPU). Ratios are speed ratios from this one run:\n");
+    std::printf("the peer's time over ours, so above 1 means ours is faster.\n");
+    std::printf("  %-36s %12s %12s %15s\n", "", "wall", "CPU", "throughput");
+    for (std::string w : {"small", "large"}) {
+        double size = static_cast<double>(w == "small" ? in.small_size : in.large_size);
+        std::string l = "load/" + w + "/";
+        t.heading("xml_load, " + human_bytes(size) + " configuration (ratios by CPU time)");
+        t.row("xml_load flag 24", l + "quillgate-24", size, clock::cpu);
+        t.row("xml_load flag -1", l + "quillgate-auto", size, clock::cpu);
+        t.row("bare Expat, ISO-8859-1", l + "expat-latin1", size, clock::cpu);
+        t.row("bare Expat, no encoding named", l + "expat-auto", size, clock::cpu);
+        t.row("pugixml parse_full", l + "pugixml", size, clock::cpu);
+        t.row("tinyxml2, whitespace kept", l + "tinyxml2", size, clock::cpu);
+        t.ratio("flag 24 vs bare Expat", l + "quillgate-24", l + "expat-latin1", clock::cpu, 0.8);
+        t.ratio("flag -1 vs bare Expat", l + "quillgate-auto", l + "expat-auto", clock::cpu, 0.8);
+        t.ratio("flag 24 vs pugixml", l + "quillgate-24", l + "pugixml", clock::cpu, 0);
+        t.ratio("flag 24 vs tinyxml2", l + "quillgate-24", l + "tinyxml2", clock::cpu, 0);
+
+        std::string v = "save/" + w + "/";
+        t.heading("xml_save, " + human_bytes(size) + " configuration (to a file: ratios by wall time)");
+        t.row("xml_save", v + "quillgate", size, clock::wall);
+        t.row("pugixml save_file format_raw", v + "pugixml", size, clock::wall);
+        t.row("tinyxml2 SaveFile", v + "tinyxml2", size, clock::wall);
+        t.ratio("xml_save vs pugixml", v + "quillgate", v + "pugixml", clock::wall, 1.5);
+        t.ratio("xml_save vs tinyxml2", v + "quillgate", v + "tinyxml2", clock::wall, 0);
+        std::string m = "write/" + w + "/";
+        t.heading("the same serialisers into memory (ratios by CPU time)");
+        t.row("xml_write_document", m + "quillgate", size, clock::cpu);
+        t.row("pugixml save to a writer, format_raw", m + "pugixml", size, clock::cpu);
+        t.row("tinyxml2 XMLPrinter", m + "tinyxml2", size, clock::cpu);
+        t.ratio("xml_write_document vs pugixml", m + "quillgate", m + "pugixml", clock::cpu, 1.5);
+        t.ratio("xml_write_document vs tinyxml2", m + "quillgate", m + "tinyxml2", clock::cpu, 0);
+    }
+
+    t.heading("sync_workspace_folder, " + human_bytes(static_cast<double>(in.small_size)) + " configuration");
+    t.limit("folder changed (load, edit, save)", "sync/changed", 1e-3);
+    t.limit("folder unchanged (state read only)", "sync/unchanged", 50e-6);
+
+    double lines = static_cast<double>(in.lines_size);
+    t.heading("file_read_line, " + human_bytes(lines) + " of CR LF lines (ratios by CPU time)");
+    t.row("file_read_line encoding 24", "lines/quillgate", lines, clock::cpu);
+    t.row("std::getline on std::ifstream", "lines/getline", lines, clock::cpu);
+    t.ratio("file_read_line vs std::getline", "lines/quillgate", "lines/getline", clock::cpu, 1.0);
+
+    t.heading("pool_alloc/pool_free, node-sized blocks (ratios by CPU time)");
+    t.row("pool, tree pattern", "pool/tree/pool", 0, clock::cpu);
+    t.row("malloc/free, tree pattern", "pool/tree/malloc", 0, clock::cpu);
+    t.row("pool, steady churn", "pool/churn/pool", 0, clock::cpu);
+    t.row("malloc/free, steady churn", "pool/churn/malloc", 0, clock::cpu);
+    t.ratio("pool vs malloc, tree pattern", "pool/tree/pool", "pool/tree/malloc", clock::cpu, 2.0);
+    t.ratio("pool vs malloc, steady churn", "pool/churn/pool", "pool/churn/malloc", clock::cpu, 2.0);
+
+    t.heading("Memory of a loaded configuration (runtime heap bytes)");
+    double file = static_cast<double>(memory.file);
+    std::printf("  %-36s %12s\n", "file size", human_bytes(file).c_str());
+    std::printf("  %-36s %12s\n", "peak during xml_load", human_bytes(static_cast<double>(memory.peak)).c_str());
+    std::printf("  %-36s %12s\n", "held once loaded", human_bytes(static_cast<double>(memory.loaded)).c_str());
+    std::printf("  %-36s %12s\n", "  of which the string pool", human_bytes(static_cast<double>(memory.pool)).c_str());
+    std::printf("  %-36s %12s\n", "  string pool bytes in use", human_bytes(static_cast<double>(memory.pool_used)).c_str());
+    t.verdict("peak / file size", file > 0 ? static_cast<double>(memory.peak) / file : 0.0, 2.0, true, "x");
+    t.verdict("held / file size", file > 0 ? static_cast<double>(memory.loaded) / file : 0.0, 2.0, true, "x");
+
+    std::printf("\n%d target(s) missed.\n", t.misses);
+}
+
+void register_all() {
+    for (const char* which : {"small", "large"}) {
+        std::string w = which;
+        const std::string& path = w == "small" ? in.small : in.large;
+        benchmark::RegisterBenchmark(("load/" + w + "/quillgate-24").c_str(), load_quillgate, path, ENCODING_8BIT);
+        benchmark::RegisterBenchmark(("load/" + w + "/expat-latin1").c_str(), load_expat, path, "ISO-8859-1");
+        benchmark::RegisterBenchmark(("load/" + w + "/quillgate-auto").c_str(), load_quillgate, path, -1);
+        benchmark::RegisterBenchmark(("load/" + w + "/expat-auto").c_str(), load_expat, path, nullptr);
+        benchmark::RegisterBenchmark(("load/" + w + "/pugixml").c_str(), load_pugixml, path);
+        benchmark::RegisterBenchmark(("load/" + w + "/tinyxml2").c_str(), load_tinyxml2, path);
+        benchmark::RegisterBenchmark(("save/" + w + "/quillgate").c_str(), save_quillgate, path);
+        benchmark::RegisterBenchmark(("save/" + w + "/pugixml").c_str(), save_pugixml, path);
+        benchmark::RegisterBenchmark(("save/" + w + "/tinyxml2").c_str(), save_tinyxml2, path);
+        benchmark::RegisterBenchmark(("write/" + w + "/quillgate").c_str(), write_quillgate, path);
+        benchmark::RegisterBenchmark(("write/" + w + "/pugixml").c_str(), write_pugixml, path);
+        benchmark::RegisterBenchmark(("write/" + w + "/tinyxml2").c_str(), write_tinyxml2, path);
+    }
+    benchmark::RegisterBenchmark("sync/changed", sync_changed);
+    benchmark::RegisterBenchmark("sync/unchanged", sync_unchanged);
+    benchmark::RegisterBenchmark("lines/quillgate", read_lines_quillgate);
+    benchmark::RegisterBenchmark("lines/getline", read_lines_getline);
+    benchmark::RegisterBenchmark("pool/tree/pool", pool_tree);
+    benchmark::RegisterBenchmark("pool/tree/malloc", malloc_tree);
+    benchmark::RegisterBenchmark("pool/churn/pool", pool_churn);
+    benchmark::RegisterBenchmark("pool/churn/malloc", malloc_churn);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (!runtime_init()) {
+        std::fprintf(stderr, "the runtime heap could not be created\n");
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    if (!prepare_inputs()) {
+        std::fprintf(stderr, "the benchmark inputs could not be written\n");
+        return 1;
+    }
+    register_all();
+    memory_use memory = measure_memory();
+    collector results;
+    benchmark::RunSpecifiedBenchmarks(&results);
+    print_table(results, memory);
+    benchmark::Shutdown();
+    runtime_end();
+    heap_destroy();
+    std::error_code ignored;
+    fs::remove_all(in.folder, ignored);
+    return 0;
+}
