@@ -103,12 +103,17 @@ bool same_tree(const xml_node* a, const xml_node* b) {
 }
 
 // Names and instructions are stored one byte per character; a character
-// that ISO-8859-1 cannot hold became "?", which is no name character and can
-// end an instruction early. Such a tree cannot be expected to load back.
+// that ISO-8859-1 cannot hold became "?" (no name character, and it can end
+// an instruction early) or a space. Such a tree cannot be expected to load
+// back the same.
 bool lost_characters(const xml_node* root) {
     for (const xml_node* node = root; node != nullptr; node = next_in_walk(node, root)) {
         if (node->name != nullptr && std::strchr(node->name, '?') != nullptr) return true;
-        if (node->kind == XML_NODE_INSTRUCTION && node->text != nullptr && std::strstr(node->text, "?>") != nullptr)
+        // In text such a character became a space, and the parser drops
+        // the spaces that open an instruction's data.
+        if (node->kind == XML_NODE_INSTRUCTION && node->text != nullptr &&
+            (std::strstr(node->text, "?>") != nullptr || std::strchr(" \t\r\n", node->text[0]) != nullptr) &&
+            node->text[0] != '\0')
             return true;
         for (int i = 0; i < node->attribute_count; ++i)
             if (std::strchr(node->attributes[2 * i], '?') != nullptr) return true;
