@@ -78,7 +78,9 @@ void platform_launch_scenarios() {
         ASSERT_TRUE(wait_for([&] { return kit.last_editor_run()["complete"] == "1"; }));
         window_handle console = 0;
         EXPECT_TRUE(wait_for([&] { return (console = find_window_with_title("Quillgate by Trevane")) != 0; }));
-        if (console) EXPECT_FALSE(IsWindowVisible(reinterpret_cast<HWND>(console)));
+        if (console) {
+            EXPECT_FALSE(IsWindowVisible(reinterpret_cast<HWND>(console)));
+        }
         std::ofstream(release) << "go";
         EXPECT_EQ(program_wait(launcher, 30000), 0);
         EXPECT_EQ(find_window_with_title("Quillgate by Trevane"), 0) << "the console went with the launcher";

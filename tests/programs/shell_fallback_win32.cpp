@@ -22,8 +22,9 @@ TEST_F(ShellFallback, OpensADocumentUnlessAStreamIsAsked) {
     fs::path folder = fs::temp_directory_path() /
                       ("quillgate-shell-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     fs::create_directories(folder / "docs");
-    fs::path document = folder / "docs" / "a.txt";
-    std::ofstream(document) << "not a program";
+    // .ini files open in the editor Windows ships (Wine too).
+    fs::path document = folder / "docs" / "a.ini";
+    std::ofstream(document) << "[not]\nprogram=1\n";
 
     EXPECT_EQ(program_run(document.string().c_str(), "", "", RUN_KEEP_OBJECT | RUN_PIPE_OUTPUT), 0);
     EXPECT_EQ(program_run(document.string().c_str(), "", "", RUN_INPUT_FROM_SENDER), 0);
