@@ -15,9 +15,6 @@ namespace quillgate {
 
 namespace {
 
-// The document status of a load that ran out of memory.
-constexpr int xml_status_out_of_memory = 1;
-
 // The value an element's attribute holds, or null.
 const char* attribute_value(const xml_node* node, const char* name) {
     if (!node->attributes) return nullptr;
@@ -50,7 +47,7 @@ bool absent_or_empty(const char* config_path) {
 bool update_configuration(const char* launcher_folder, const char* config_path) {
     if (!xml_load(config_document_slot, config_path, ENCODING_8BIT)) return absent_or_empty(config_path);
     const int status = xml_status(config_document_slot);
-    if (status == xml_status_out_of_memory) return false;
+    if (status == XML_STATUS_OUT_OF_MEMORY || status == XML_STATUS_READ_ERROR) return false;
     if (status != 0) return true;
     xml_node* root = xml_node_from_path(xml_root_element(config_document_slot), panel_root_path);
     if (!root) return true;

@@ -279,7 +279,9 @@ XML_Parser create_parser(int encoding) {
 void record_error(xml_document* document, XML_Parser parser) {
     document->error_line = static_cast<std::int32_t>(XML_GetCurrentLineNumber(parser));
     document->error_column = static_cast<std::int32_t>(XML_GetCurrentColumnNumber(parser)) + 1;
-    document->error_message = XML_ErrorString(static_cast<XML_Error>(document->status));
+    document->error_message = document->status == XML_STATUS_READ_ERROR
+                                  ? "file could not be read"
+                                  : XML_ErrorString(static_cast<XML_Error>(document->status));
 }
 
 bool has_byte_order_mark(const xml_load_state& state) {
@@ -308,7 +310,15 @@ void read_and_parse(xml_document* document, XML_Parser parser, xml_byte_source* 
         // A file that delivers nothing before its size is reached has shrunk
         // under us: what arrived is all there is, so the parse ends here.
         bool final = got == 0 || total >= source->size;
-        if (XML_ParseBuffer(parser, static_cast<int>(got), final ? XML_TRUE : XML_FALSE) == XML_STATUS_ERROR) {
+        bool parsed = XML_ParseBuffer(parser, static_cast<int>(got), final ? XML_TRUE : XML_FALSE) != XML_STATUS_ERROR;
+        // A file that came up short (a read error, or it shrank) is not the
+        // file: whatever the parser made of the part that arrived, the load
+        // failed, and nobody may save the partial tree over the file.
+        if (got == 0 && total < source->size) {
+            document->status = XML_STATUS_READ_ERROR;
+            return record_error(document, parser);
+        }
+        if (!parsed) {
             // A handler that ran out of memory stopped the parser itself.
             if (document->status == 0) document->status = static_cast<std::int32_t>(XML_GetErrorCode(parser));
             return record_error(document, parser);

@@ -37,6 +37,12 @@ struct xml_node {
     std::int16_t attribute_spare;
 };
 
+// Document status of a load that ran out of memory (the parser's own code)
+// and of one whose file delivered fewer bytes than its size (a read error,
+// or a file that shrank while it was read; a code beyond the parser's).
+constexpr std::int32_t XML_STATUS_OUT_OF_MEMORY = 1;
+constexpr std::int32_t XML_STATUS_READ_ERROR = 256;
+
 struct xml_pool_block; // a string-pool block: link, size, then strings
 struct xml_load_state; // what a load in progress keeps beside the document
 
