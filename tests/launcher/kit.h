@@ -70,10 +70,11 @@ public:
         return program;
     }
 
-    // Starts the launcher with the kit as its current directory.
+    // Starts the launcher with the kit as its current directory, detached
+    // from the test's console as when it is started from the desktop.
     program_object* start_launcher() {
         auto* program = reinterpret_cast<program_object*>(
-            program_run(launcher_path().c_str(), "", root_.string().c_str(), RUN_KEEP_OBJECT));
+            program_run(launcher_path().c_str(), "", root_.string().c_str(), RUN_KEEP_OBJECT | RUN_HIDDEN));
         return keep(program);
     }
 

@@ -68,7 +68,7 @@ TEST_F(Launch, LauncherScenarios) {
         std::string state = read_file(kit.state_file());
         ASSERT_FALSE(state.empty());
         EXPECT_EQ(state.back(), separator);
-        EXPECT_TRUE(testing::fs::equivalent(state, kit.root()));
+        EXPECT_TRUE(testing::fs::equivalent(state.substr(0, state.size() - 1), kit.root())) << state;
     }
     {
         SCOPED_TRACE("without an editor the clean-up still comes a second after start");
