@@ -34,8 +34,8 @@ std::vector<long long> close_times(const fs::path& log) {
     return times;
 }
 
-program_object* open_window(Kit& kit, const std::string& title, const fs::path& log) {
-    std::string parameters = "\"" + title + "\" \"" + log.string() + "\"";
+program_object* open_window(Kit& kit, const std::string& title, const fs::path& log, bool keep = false) {
+    std::string parameters = "\"" + title + "\" \"" + log.string() + "\"" + (keep ? " keep" : "");
     auto* program = reinterpret_cast<program_object*>(
         program_run(standin_path("window").c_str(), parameters.c_str(), "", RUN_KEEP_OBJECT));
     kit.keep(program);
@@ -65,6 +65,18 @@ void platform_launch_scenarios() {
         EXPECT_LE(apart, 5000);
         EXPECT_TRUE(close_times(logs / "untitled.log").empty());
         EXPECT_TRUE(close_times(logs / "other.log").empty());
+    }
+    {
+        SCOPED_TRACE("a \"cmd\" window that never closes stops the polling after 100 rounds");
+        Kit kit("stubborn");
+        fs::path log = kit.root() / "sleepers" / "stubborn.log";
+        open_window(kit, "stubborn cmd", log, true);
+        auto outcome = kit.run_launcher();
+        EXPECT_EQ(outcome.exit_code, 0);
+        // The last message may still be on its way when the launcher ends.
+        EXPECT_GE(close_times(log).size(), 95u);
+        EXPECT_LE(close_times(log).size(), 100u) << "posted once per poll, at most 100 polls";
+        EXPECT_LE(outcome.took, std::chrono::milliseconds(40000));
     }
     {
         SCOPED_TRACE("the console exists, is titled and hidden while the editor runs");
