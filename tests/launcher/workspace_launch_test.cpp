@@ -93,7 +93,11 @@ TEST_F(WorkspaceLaunch, RootFollowsTheKitFromLaunchToLaunch) {
 
     // A copy of the kit elsewhere follows its own folder.
     Kit moved("moved");
-    fs::copy(kit.root(), moved.root(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    for (const auto& entry : fs::recursive_directory_iterator(kit.root())) {
+        const fs::path target = moved.root() / fs::relative(entry.path(), kit.root());
+        if (entry.is_directory()) fs::create_directories(target);
+        else fs::copy_file(entry.path(), target, fs::copy_options::overwrite_existing);
+    }
     launch(moved);
     const std::string moved_folder = recorded_folder(moved);
     EXPECT_NE(moved_folder, folder);
