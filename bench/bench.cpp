@@ -499,7 +499,8 @@ struct table {
         double wall = time(name, clock::wall);
         double cpu = time(name, clock::cpu);
         if (wall <= 0.0) {
-            std::printf("  %-36s %12s\n", label.c_str(), "failed");
+            bool ran = results.seconds.count(name) != 0 || results.failed.count(name) != 0;
+            std::printf("  %-36s %12s\n", label.c_str(), ran ? "failed" : "not run");
             return;
         }
         std::printf("  %-36s %12s %12s", label.c_str(), human_time(wall).c_str(), human_time(cpu).c_str());
