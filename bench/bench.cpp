@@ -33,9 +33,9 @@ namespace {
 
 struct inputs {
     fs::path folder;
-    std::string small;      // about 30 KB
-    std::string large;      // about 30 MB
-    std::string lines;      // CR LF text of a few MB
+    std::string small; // about 30 KB
+    std::string large; // about 30 MB
+    std::string lines; // CR LF text of a few MB
     std::size_t line_count = 0;
     std::string saved;      // where saves go
     std::string editor;     // the kit's editor folder, with config.xml
@@ -318,7 +318,8 @@ struct pool_pattern {
     pool_pattern() : scattered(pool_batch) {
         for (std::size_t i = 0; i < pool_batch; ++i) scattered[i] = i;
         bench::sequence s(3);
-        for (std::size_t i = pool_batch - 1; i > 0; --i) std::swap(scattered[i], scattered[s.below(static_cast<std::uint32_t>(i + 1))]);
+        for (std::size_t i = pool_batch - 1; i > 0; --i)
+            std::swap(scattered[i], scattered[s.below(static_cast<std::uint32_t>(i + 1))]);
     }
 };
 
@@ -346,7 +347,8 @@ void pool_tree(benchmark::State& state) {
     std::vector<void*> blocks(pool_batch);
     block_pool* pool = pool_create(static_cast<std::int32_t>(node_size), 32, 512, 0);
     for (auto _ : state)
-        run_pattern(pattern, blocks, [pool] { return pool_alloc(pool); }, [pool](void* p) { pool_free(pool, p); });
+        run_pattern(
+            pattern, blocks, [pool] { return pool_alloc(pool); }, [pool](void* p) { pool_free(pool, p); });
     pool_destroy(pool);
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * pool_batch * 3));
 }
@@ -355,7 +357,8 @@ void malloc_tree(benchmark::State& state) {
     pool_pattern pattern;
     std::vector<void*> blocks(pool_batch);
     for (auto _ : state)
-        run_pattern(pattern, blocks, [] { return std::malloc(node_size); }, [](void* p) { std::free(p); });
+        run_pattern(
+            pattern, blocks, [] { return std::malloc(node_size); }, [](void* p) { std::free(p); });
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * pool_batch * 3));
 }
 
@@ -365,7 +368,8 @@ void pool_churn(benchmark::State& state) {
     block_pool* pool = pool_create(static_cast<std::int32_t>(node_size), 32, 512, 0);
     for (auto& b : blocks) b = pool_alloc(pool);
     for (auto _ : state)
-        run_churn(pattern, blocks, [pool] { return pool_alloc(pool); }, [pool](void* p) { pool_free(pool, p); });
+        run_churn(
+            pattern, blocks, [pool] { return pool_alloc(pool); }, [pool](void* p) { pool_free(pool, p); });
     pool_destroy(pool);
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * pool_batch));
 }
@@ -375,7 +379,8 @@ void malloc_churn(benchmark::State& state) {
     std::vector<void*> blocks(pool_batch);
     for (auto& b : blocks) b = std::malloc(node_size);
     for (auto _ : state)
-        run_churn(pattern, blocks, [] { return std::malloc(node_size); }, [](void* p) { std::free(p); });
+        run_churn(
+            pattern, blocks, [] { return std::malloc(node_size); }, [](void* p) { std::free(p); });
     for (void* b : blocks) std::free(b);
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * pool_batch));
 }
@@ -419,7 +424,8 @@ memory_use measure_memory() {
             // Only the newest block has a cursor; older ones count as full.
             char* end = reinterpret_cast<char*>(block) + block->size;
             bool newest = block == document->string_pool && document->pool_cursor != nullptr;
-            use.pool_used += static_cast<std::size_t>((newest ? document->pool_cursor : end) - reinterpret_cast<char*>(block + 1));
+            use.pool_used +=
+                static_cast<std::size_t>((newest ? document->pool_cursor : end) - reinterpret_cast<char*>(block + 1));
         }
     }
     xml_free(6);
@@ -454,7 +460,8 @@ public:
             if (is_median || !medians_.count(name))
                 seconds[name] = {run.real_accumulated_time / n, run.cpu_accumulated_time / n};
             if (is_median) medians_[name] = true;
-            std::fprintf(stderr, "  measured %-28s %s\n", name.c_str(), run.error_occurred ? run.error_message.c_str() : "");
+            std::fprintf(stderr, "  measured %-28s %s\n", name.c_str(),
+                         run.error_occurred ? run.error_message.c_str() : "");
         }
     }
 
@@ -516,8 +523,8 @@ struct table {
         }
         bool met = value > 0 && (at_most ? value <= target : value >= target);
         if (!met) ++misses;
-        std::printf("  %-36s %11.2f%s   target %s %.2f%s  %s\n", label.c_str(), value, unit, at_most ? "<=" : ">=",
-                    target, unit, met ? "met" : "MISSED");
+        std::printf("  %-36s %11.2f%s   target %s %.2f%s  %s\n", label.c_str(), value, unit,
+                    at_most ? "<=" : ">=", target, unit, met ? "met" : "MISSED");
     }
 
     // Speed of ours relative to a peer: the peer's time over ours.
@@ -598,7 +605,8 @@ void print_table(const collector& results, const memory_use& memory) {
     std::printf("  %-36s %12s\n", "peak during xml_load", human_bytes(static_cast<double>(memory.peak)).c_str());
     std::printf("  %-36s %12s\n", "held once loaded", human_bytes(static_cast<double>(memory.loaded)).c_str());
     std::printf("  %-36s %12s\n", "  of which the string pool", human_bytes(static_cast<double>(memory.pool)).c_str());
-    std::printf("  %-36s %12s\n", "  string pool bytes in use", human_bytes(static_cast<double>(memory.pool_used)).c_str());
+    std::printf("  %-36s %12s\n", "  string pool bytes in use",
+                human_bytes(static_cast<double>(memory.pool_used)).c_str());
     t.verdict("peak / file size", file > 0 ? static_cast<double>(memory.peak) / file : 0.0, 2.0, true, "x");
     t.verdict("held / file size", file > 0 ? static_cast<double>(memory.loaded) / file : 0.0, 2.0, true, "x");
 

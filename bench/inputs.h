@@ -72,26 +72,28 @@ inline std::string make_config(std::size_t target, std::uint32_t seed = 7) {
         line(1, "<FindHistory nbMaxFindHistoryPath=\"10\" nbMaxFindHistoryFind=\"10\" matchWord=\"no\" "
                 "matchCase=\"no\" wrap=\"yes\" directionDown=\"yes\">");
         for (int i = 0; i < 4; ++i) {
-            line(2, "<Find name=\"" + std::string(pick(s, {"TODO", "fixme &amp; later", "&lt;div&gt;", "#include",
-                                                           "return 0;", "&quot;quoted&quot;"})) +
+            line(2, "<Find name=\"" +
+                        std::string(pick(s, {"TODO", "fixme &amp; later", "&lt;div&gt;", "#include", "return 0;",
+                                             "&quot;quoted&quot;"})) +
                         " " + std::to_string(s.below(1000)) + "\" />");
         }
         line(1, "</FindHistory>");
         line(1, "<History nbMaxFile=\"10\" inSubMenu=\"no\" customLength=\"-1\">");
         for (int i = 0; i < 6; ++i) {
-            line(2, "<File filename=\"C:\\kit\\work\\" + std::string(pick(s, {"notes", "src", "docs", "site"})) +
-                        "\\" + std::string(pick(s, {"index", "main", "readme", "todo", "style"})) + n + "." +
+            line(2, "<File filename=\"C:\\kit\\work\\" + std::string(pick(s, {"notes", "src", "docs", "site"})) + "\\" +
+                        std::string(pick(s, {"index", "main", "readme", "todo", "style"})) + n + "." +
                         std::string(pick(s, {"txt", "php", "css", "md", "xml"})) + "\" />");
         }
         line(1, "</History>");
         line(1, "<Session activeView=\"0\">");
         line(2, "<mainView activeIndex=\"" + std::to_string(s.below(5)) + "\">");
         line(3, "<File firstVisibleLine=\"" + std::to_string(s.below(5000)) +
-                    "\" xOffset=\"0\" scrollWidth=\"1\" startPos=\"" + std::to_string(s.below(90000)) +
-                    "\" endPos=\"" + std::to_string(s.below(90000)) +
+                    "\" xOffset=\"0\" scrollWidth=\"1\" startPos=\"" + std::to_string(s.below(90000)) + "\" endPos=\"" +
+                    std::to_string(s.below(90000)) +
                     "\" selMode=\"0\" offset=\"0\" wrapCount=\"1\" lang=\"PHP\" encoding=\"-1\" userReadOnly=\"no\" "
-                    "filename=\"C:\\kit\\work\\site\\page" + n + ".php\" backupFilePath=\"\" originalFileLastModifTimestamp=\"" +
-                    std::to_string(s.next()) + "\" mapFirstVisibleDisplayLine=\"-1\" />");
+                    "filename=\"C:\\kit\\work\\site\\page" +
+                    n + ".php\" backupFilePath=\"\" originalFileLastModifTimestamp=\"" + std::to_string(s.next()) +
+                    "\" mapFirstVisibleDisplayLine=\"-1\" />");
         line(2, "</mainView>");
         line(2, "<subView activeIndex=\"0\" />");
         line(1, "</Session>");

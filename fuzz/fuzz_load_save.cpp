@@ -111,12 +111,13 @@ bool lost_characters(const xml_node* root) {
         if (node->name != nullptr && std::strchr(node->name, '?') != nullptr) return true;
         // In text such a character became a space, and the parser drops
         // the spaces that open an instruction's data.
-        if (node->kind == XML_NODE_INSTRUCTION && node->text != nullptr &&
-            (std::strstr(node->text, "?>") != nullptr || std::strchr(" \t\r\n", node->text[0]) != nullptr) &&
-            node->text[0] != '\0')
-            return true;
+        if (node->kind == XML_NODE_INSTRUCTION && node->text != nullptr) {
+            char first = node->text[0];
+            if (first == ' ' || first == '\t' || first == '\r' || first == '\n') return true;
+            if (std::strstr(node->text, "?>") != nullptr) return true;
+        }
         for (int i = 0; i < node->attribute_count; ++i)
-            if (std::strchr(node->attributes[2 * i], '?') != nullptr) return true;
+            if (node->attributes[2 * i] != nullptr && std::strchr(node->attributes[2 * i], '?') != nullptr) return true;
     }
     return false;
 }

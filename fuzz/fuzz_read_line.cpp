@@ -85,14 +85,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::string& bytes = expected[count];
             std::string want = bytes;
             if (encoding == ENCODING_UTF8)
-                want = fuzz::reference_utf8_to_latin1(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+                want =
+                    fuzz::reference_utf8_to_latin1(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
             fuzz::require(line.view() == want, "the line equals the rules' line");
         }
         ++count;
         fuzz::require(count <= length + 1, "the reader ends");
     }
     if (one_byte) fuzz::require(count == expected.size(), "as many lines as the rules give");
-    fuzz::require(position == static_cast<std::int64_t>(length) || (!one_byte && position + 1 >= static_cast<std::int64_t>(length)),
+    fuzz::require(position == static_cast<std::int64_t>(length) ||
+                      (!one_byte && position + 1 >= static_cast<std::int64_t>(length)),
                   "the whole file is read");
     file_close(2);
     heap_counts after = heap_live();
