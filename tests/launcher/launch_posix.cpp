@@ -39,6 +39,11 @@ void platform_launch_scenarios() {
     EXPECT_EQ(program_wait(launcher, 10000), SIGHUP) << "ended by the system's default action";
     EXPECT_EQ(program_wait(php, 1200), -1) << "no clean-up after a close event";
     std::ofstream(release) << "go";
+    // The orphaned editor must be gone before the kit is, or it would wait
+    // out its minute and make later launches see an editor running.
+    for (int i = 0; i < 500 && is_process_running("notepad++.exe"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(is_process_running("notepad++.exe"));
 }
 
 } // namespace quillgate::testing
