@@ -138,11 +138,53 @@ struct scratch {
     std::uint8_t* bytes() const { return static_cast<std::uint8_t*>(block); }
 };
 
+bool ends_line(std::uint8_t b) { return b == LF || b == CR || b == 0; }
+
+// The index of the first LF, CR or zero byte, or n.
+std::size_t find_line_end(const std::uint8_t* bytes, std::size_t n) {
+    std::size_t k = 0;
+    while (k < n && !ends_line(bytes[k])) ++k;
+    return k;
+}
+
 // Reads up to the next line end; `limit` counts units, -1 for none.
 text read_line(file_object* file, int flags, long limit) {
     int encoding = flags & 31;
     bool raw = (flags & ignore_line_ends) != 0;
     std::uint32_t unit = encoding == ENCODING_UTF16 ? 2 : 1;
+
+    // The usual case: the whole line and its line end are already in the
+    // buffer. One scan finds the end, and the result is made at its final
+    // size straight from the buffer, without the working buffer.
+    if (unit == 1 && limit == -1 && file->buffer != nullptr && file->reading != 0 && file->available > 0) {
+        const std::uint8_t* next = file->buffer + (file->loaded - file->available);
+        auto n = static_cast<std::size_t>(file->available);
+        std::size_t k = 0;
+        if (raw) {
+            const void* zero = std::memchr(next, 0, n);
+            k = zero != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - next) : n;
+        } else {
+            k = find_line_end(next, n);
+        }
+        // A CR needs its follower in the buffer too, to know whether it pairs with an LF.
+        if (k < n && (next[k] != CR || k + 1 < n)) {
+            std::size_t used = k + 1;
+            if (next[k] == CR && next[k + 1] == LF) ++used;
+            const auto* bytes = reinterpret_cast<const char*>(next);
+            bool utf8 = encoding == ENCODING_UTF8;
+            std::size_t size = utf8 ? utf8_to_latin1_length(bytes, k) : k;
+            auto* block = static_cast<char*>(heap_alloc(size + 1));
+            if (block == nullptr) return {};
+            if (utf8) {
+                size = utf8_to_latin1_into(bytes, k, block);
+            } else {
+                std::memcpy(block, next, k);
+                block[k] = 0;
+            }
+            file->available -= static_cast<std::int32_t>(used);
+            return text::adopt(block, size);
+        }
+    }
 
     // Two spare bytes keep room for a terminator even when growing fails.
     scratch line(line_block + 2);

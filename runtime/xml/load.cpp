@@ -106,17 +106,17 @@ char* grow_current_text(xml_document* document, std::size_t extra, std::size_t* 
         std::size_t size = need;
         // Texts that the load keeps growing double, so a long run of small
         // pieces costs linear time.
-        if (state != nullptr && capacity > 0) size = std::max(need, capacity * 2);
+        if (state != nullptr) size = std::max(need, capacity > 0 ? capacity * 2 : std::size_t{64});
         if (node->text != nullptr && !xml_separately_owned(node->text)) {
             // A pool string is never resized in place; it is copied out.
             grown = static_cast<char*>(heap_alloc_zeroed(need));
             size = need;
             if (grown != nullptr) std::memcpy(grown, node->text, length + 1);
         } else {
-            grown = static_cast<char*>(heap_realloc_zeroed(node->text, size));
+            grown = static_cast<char*>(heap_realloc(node->text, size));
             if (grown == nullptr && size != need) {
                 size = need;
-                grown = static_cast<char*>(heap_realloc_zeroed(node->text, size));
+                grown = static_cast<char*>(heap_realloc(node->text, size));
             }
         }
         if (grown == nullptr) return nullptr;
@@ -386,10 +386,17 @@ void* xml_pool_alloc(xml_document* document, std::size_t size) {
 
 char* xml_pool_strdup(xml_document* document, const char* utf8) {
     if (utf8 == nullptr) return nullptr;
-    std::size_t n = std::strlen(utf8);
+    std::size_t n = 0;
+    bool ascii = true;
+    for (; utf8[n] != '\0'; ++n) ascii = ascii && static_cast<unsigned char>(utf8[n]) < 0x80;
     auto* copy = static_cast<char*>(xml_pool_alloc(document, n + 1));
     if (copy == nullptr) return nullptr;
-    utf8_to_latin1_into(utf8, n, copy);
+    // Plain ASCII, as names and most values are, is its own Latin-1.
+    if (ascii) {
+        std::memcpy(copy, utf8, n + 1);
+    } else {
+        utf8_to_latin1_into(utf8, n, copy);
+    }
     return copy;
 }
 

@@ -1,5 +1,6 @@
 // Saving: the tree goes out through one 4096-byte buffer into a new file
 // beside the target, which replaces the target only once it is complete.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -44,19 +45,54 @@ const char* escape_for(unsigned char b, int mode) {
     }
 }
 
+// For each escape mode, the bytes that are written as they are in 8-bit
+// output (UTF-8 output also re-encodes the bytes from 0x80 up).
+struct pass_table {
+    bool plain[3][256];
+    constexpr pass_table() : plain{} {
+        for (int mode = 0; mode < 3; ++mode) {
+            for (int b = 0; b < 256; ++b) {
+                bool markup = b == '<' || b == '>' || b == '&';
+                bool attribute_only = b == '\'' || b == '"' || b == '\n' || b == '\r';
+                plain[mode][b] = b != 0 && !(markup && mode != ESCAPE_NONE) && !(attribute_only && mode == ESCAPE_ATTRIBUTE);
+            }
+        }
+    }
+};
+constexpr pass_table pass_through{};
+
 template <output encoding>
 int emit(const char* text, std::int32_t length, int mode, xml_writer* writer) {
     if (text == nullptr) return 1;
-    std::size_t count = 0;
-    if (length >= 0) {
-        const void* end = std::memchr(text, 0, static_cast<std::size_t>(length));
-        count = end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - text)
-                               : static_cast<std::size_t>(length);
-    } else {
-        count = std::strlen(text);
-    }
+    // The text ends at its terminator or after `length` bytes, whichever
+    // comes first; the scan below finds the terminator on its way.
+    std::size_t count = length >= 0 ? static_cast<std::size_t>(length) : SIZE_MAX;
     for (std::size_t i = 0; i < count; ++i) {
+        // A run of bytes that go out as they are is copied in pieces as
+        // large as the buffer's room; each byte is a unit of its own, so no
+        // unit is split however the run is cut.
+        if (encoding != output::utf16) {
+            std::size_t end = i;
+            const bool* plain = pass_through.plain[mode >= 0 && mode <= 2 ? mode : ESCAPE_NONE];
+            const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+            if (encoding == output::utf8) {
+                while (end < count && bytes[end] < 0x80 && plain[bytes[end]]) ++end;
+            } else {
+                while (end < count && plain[bytes[end]]) ++end;
+            }
+            while (i < end) {
+                if (writer->room <= 0 && (writer->flush == nullptr || writer->flush(writer) == 0 || writer->room <= 0))
+                    return 0;
+                std::size_t piece = std::min(end - i, static_cast<std::size_t>(writer->room));
+                std::memcpy(writer->cursor, text + i, piece);
+                writer->cursor += piece;
+                writer->room -= static_cast<std::int32_t>(piece);
+                i += piece;
+            }
+            if (i == count) break;
+        }
         auto b = static_cast<unsigned char>(text[i]);
+        if (b == 0) break;
         char unit[16];
         std::int32_t size = 0;
         if (const char* escape = escape_for(b, mode)) {
