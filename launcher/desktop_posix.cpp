@@ -80,7 +80,8 @@ bool first_argument(pid_t id, char* out, std::size_t size) {
 
 // Walks the processes in pid order and hands the first one whose image
 // name matches to `act`; its result is the walk's. 0 when none matches.
-template <class Act> int on_first_process_named(const char* image_name, Act act) {
+template <class Act>
+int on_first_process_named(const char* image_name, Act act) {
     if (!image_name) return 0;
     std::size_t count = 0;
     pid_t* ids = process_ids(&count);
@@ -190,8 +191,7 @@ void delay_ms(std::uint32_t milliseconds) {
         ++resolution_requests;
     }
     timespec remaining{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
-    }
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {}
 }
 
 int delay_resolution_requests() { return resolution_requests; }

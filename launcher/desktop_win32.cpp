@@ -24,7 +24,8 @@ BOOL WINAPI control_routine(DWORD event) { return console_control_handler(static
 
 // Walks the process snapshot and hands the first entry whose image name
 // matches to `act`; its result is the walk's. 0 when none matches.
-template <class Act> int on_first_process_named(const char* image_name, Act act) {
+template <class Act>
+int on_first_process_named(const char* image_name, Act act) {
     if (!image_name) return 0;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return 0;

@@ -77,7 +77,8 @@ void sync_workspace_folder(const char* launcher_folder, const char* editor_folde
     text config_path = text::concat(editor_folder, config_file_name);
     if (!state_path.empty() && !config_path.empty() && file_open(state_file_slot, state_path.c_str())) {
         text recorded = file_read_line(state_file_slot, ENCODING_8BIT);
-        if (recorded != std::string_view(launcher_folder) && update_configuration(launcher_folder, config_path.c_str())) {
+        if (recorded != std::string_view(launcher_folder) &&
+            update_configuration(launcher_folder, config_path.c_str())) {
             file_seek(state_file_slot, 0);
             file_truncate(state_file_slot);
             file_write_text(state_file_slot, launcher_folder, ENCODING_8BIT);

@@ -171,7 +171,8 @@ void destroy_shared(block_pool* pool) {
 
 block_pool* pool_create(std::int32_t element_size, std::int32_t first_chunk_count, std::int32_t largest_chunk_count,
                         std::uint32_t flags) {
-    if (element_size < 0 || element_size > std::numeric_limits<std::int32_t>::max() - 2 * pool_word_size) return nullptr;
+    if (element_size < 0 || element_size > std::numeric_limits<std::int32_t>::max() - 2 * pool_word_size)
+        return nullptr;
     // The word in front, and a size that keeps the next place pointer-aligned.
     std::int32_t place_size = (element_size + 2 * pool_word_size - 1) & ~(pool_word_size - 1);
     if (flags & POOL_SHARED) return create_shared(place_size, first_chunk_count, largest_chunk_count, flags);

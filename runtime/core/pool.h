@@ -49,8 +49,8 @@ struct pool_registry_entry {
     std::int32_t reference_count;
 };
 
-block_pool* pool_create(std::int32_t element_size, std::int32_t first_chunk_count,
-                        std::int32_t largest_chunk_count, std::uint32_t flags);
+block_pool* pool_create(std::int32_t element_size, std::int32_t first_chunk_count, std::int32_t largest_chunk_count,
+                        std::uint32_t flags);
 void* pool_alloc(block_pool* pool);
 void* pool_alloc_zeroed(block_pool* pool);
 void pool_free(block_pool* pool, void* element);

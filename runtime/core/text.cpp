@@ -8,8 +8,7 @@
 
 namespace quillgate {
 
-text::text(text&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+text::text(text&& other) noexcept : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
 
 text& text::operator=(text&& other) noexcept {
     if (this != &other) {

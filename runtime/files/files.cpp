@@ -282,8 +282,8 @@ std::intptr_t file_open_with_mode(object_id slot, const char* path, int mode, in
     bool buffered = (options & 4) == 0;
     switch (mode) {
     case 1:
-        return open_file(slot, path, OS_GENERIC_READ, share_read ? OS_SHARE_READ : 0, OS_OPEN_EXISTING, false,
-                         buffered, false);
+        return open_file(slot, path, OS_GENERIC_READ, share_read ? OS_SHARE_READ : 0, OS_OPEN_EXISTING, false, buffered,
+                         false);
     case 2: {
         std::uint32_t share = share_write ? OS_SHARE_READ | OS_SHARE_WRITE : share_read ? OS_SHARE_READ : 0;
         return open_file(slot, path, OS_GENERIC_READ | OS_GENERIC_WRITE, share, OS_OPEN_ALWAYS, false, buffered,

@@ -31,8 +31,8 @@ constexpr std::uint32_t OS_SEEK_END = 2;
 constexpr std::uint32_t OS_INVALID_SET_FILE_POINTER = 0xFFFFFFFFu;
 
 // 0 on failure.
-os_handle os_file_open(const char* path, std::uint32_t access, std::uint32_t share,
-                       std::uint32_t disposition, std::uint32_t attributes);
+os_handle os_file_open(const char* path, std::uint32_t access, std::uint32_t share, std::uint32_t disposition,
+                       std::uint32_t attributes);
 // Bytes transferred; 0 at end of file or on error.
 std::uint32_t os_file_read(os_handle handle, void* into, std::uint32_t size);
 std::uint32_t os_file_write(os_handle handle, const void* from, std::uint32_t size);

@@ -2,8 +2,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <utility>
 #include <cstring>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>

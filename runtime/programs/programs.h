@@ -31,8 +31,8 @@ struct program_object {
 void program_table_init();
 // 0 when the program cannot be started; the program object's address with
 // RUN_KEEP_OBJECT; 1 otherwise.
-std::intptr_t program_run(const char* program, const char* parameters, const char* working_folder,
-                          std::uint32_t flags, program_object* sender = nullptr);
+std::intptr_t program_run(const char* program, const char* parameters, const char* working_folder, std::uint32_t flags,
+                          program_object* sender = nullptr);
 void make_handle_private(os_handle* handle);
 
 // For tests and library users that keep program objects.

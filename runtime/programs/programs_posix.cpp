@@ -114,8 +114,7 @@ void place(int fd, int target) {
 
 void reap(pid_t pid) {
     int status;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
 }
 
 // The started process's id, or -1 when it could not be started (the exec
@@ -149,8 +148,7 @@ void wait_for_end(pid_t pid, bool keep_waitable) {
         return;
     }
     siginfo_t info{};
-    while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
-    }
+    while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {}
 }
 
 bool find_on_path(const char* name, char* out, std::size_t size) {
@@ -198,8 +196,8 @@ void make_handle_private(os_handle* handle) {
     *handle = handle_of(duplicate);
 }
 
-std::intptr_t program_run(const char* program, const char* parameters, const char* working_folder,
-                          std::uint32_t flags, program_object* sender) {
+std::intptr_t program_run(const char* program, const char* parameters, const char* working_folder, std::uint32_t flags,
+                          program_object* sender) {
     bool keep_object = (flags & RUN_KEEP_OBJECT) != 0;
     bool wait = (flags & RUN_WAIT_EXIT) != 0;
     child_setup setup;

@@ -30,8 +30,8 @@ void make_private(HANDLE* handle) {
     *handle = handle_of(value);
 }
 
-program_object* keep(HANDLE process, std::int32_t process_id, HANDLE input_write, HANDLE output_read,
-                     HANDLE error_read, std::uint32_t flags) {
+program_object* keep(HANDLE process, std::int32_t process_id, HANDLE input_write, HANDLE output_read, HANDLE error_read,
+                     std::uint32_t flags) {
     program_object* program = program_list_push();
     if (!program) {
         // Nobody could ever reach these handles: give them back.
@@ -60,8 +60,8 @@ void make_handle_private(os_handle* handle) {
     *handle = os_handle_of(duplicate);
 }
 
-std::intptr_t program_run(const char* program, const char* parameters, const char* working_folder,
-                          std::uint32_t flags, program_object* sender) {
+std::intptr_t program_run(const char* program, const char* parameters, const char* working_folder, std::uint32_t flags,
+                          program_object* sender) {
     const bool keep_object = (flags & RUN_KEEP_OBJECT) != 0;
     const WORD show = (flags & RUN_HIDDEN) ? SW_HIDE : SW_SHOWNORMAL;
 
@@ -139,8 +139,8 @@ std::intptr_t program_run(const char* program, const char* parameters, const cha
 
     PROCESS_INFORMATION started{};
     // CreateProcessA may write into the command line, which is ours to lend.
-    if (CreateProcessA(nullptr, const_cast<char*>(line.c_str()), nullptr, nullptr, inherit, creation, nullptr,
-                       folder, &startup, &started)) {
+    if (CreateProcessA(nullptr, const_cast<char*>(line.c_str()), nullptr, nullptr, inherit, creation, nullptr, folder,
+                       &startup, &started)) {
         close_handle(&input_read);
         close_handle(&output_write);
         close_handle(&error_write);

@@ -510,8 +510,9 @@ void xml_close_node(xml_document* document) {
     // The document node is never closed; its text stays a block of its own.
     if (node == nullptr || node == document->document_node) return;
     if (node->text != nullptr && xml_separately_owned(node->text)) {
-        std::size_t length = document->load_state != nullptr ? static_cast<std::size_t>(document->load_state->current.length)
-                                                              : std::strlen(node->text);
+        std::size_t length = document->load_state != nullptr
+                                 ? static_cast<std::size_t>(document->load_state->current.length)
+                                 : std::strlen(node->text);
         if (length + 1 > xml_pool_largest_request) {
             // The pool would hand out a block of its own anyway; trim the
             // growth slack off the one that exists instead of copying it.
@@ -534,8 +535,9 @@ std::intptr_t xml_load_from(object_id slot, xml_byte_source* source, int encodin
     if (parser == nullptr) return 0;
     block_pool* pool = xml_node_pool();
     auto* node = pool != nullptr ? static_cast<xml_node*>(pool_alloc_zeroed(pool)) : nullptr;
-    auto* document =
-        node != nullptr && xml_table() != nullptr ? static_cast<xml_document*>(slot_acquire(xml_table(), slot)) : nullptr;
+    auto* document = node != nullptr && xml_table() != nullptr
+                         ? static_cast<xml_document*>(slot_acquire(xml_table(), slot))
+                         : nullptr;
     if (document == nullptr) {
         if (node != nullptr) pool_free(pool, node);
         XML_ParserFree(parser);

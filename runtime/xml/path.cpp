@@ -113,7 +113,8 @@ void xml_set_attribute(xml_node* node, const char* name, const char* value) {
             // their own and the pool keeps the old place.
             grown = static_cast<char**>(heap_alloc_zeroed(bytes));
             if (grown != nullptr)
-                std::memcpy(grown, node->attributes, static_cast<std::size_t>(node->attribute_count) * 2 * sizeof(char*));
+                std::memcpy(grown, node->attributes,
+                            static_cast<std::size_t>(node->attribute_count) * 2 * sizeof(char*));
         } else {
             grown = static_cast<char**>(heap_realloc_zeroed(node->attributes, bytes));
         }

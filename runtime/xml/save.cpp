@@ -54,7 +54,8 @@ struct pass_table {
             for (int b = 0; b < 256; ++b) {
                 bool markup = b == '<' || b == '>' || b == '&';
                 bool attribute_only = b == '\'' || b == '"' || b == '\n' || b == '\r';
-                plain[mode][b] = b != 0 && !(markup && mode != ESCAPE_NONE) && !(attribute_only && mode == ESCAPE_ATTRIBUTE);
+                plain[mode][b] =
+                    b != 0 && !(markup && mode != ESCAPE_NONE) && !(attribute_only && mode == ESCAPE_ATTRIBUTE);
             }
         }
     }
@@ -224,7 +225,8 @@ int write_head(xml_writer* writer, xml_node* node, bool* opens) {
                 return 0;
         }
     }
-    if (node->first_child == nullptr && (node->text == nullptr || node->text[0] == '\0')) return emit_none(writer, "/>");
+    if (node->first_child == nullptr && (node->text == nullptr || node->text[0] == '\0'))
+        return emit_none(writer, "/>");
     *opens = true;
     return emit_none(writer, ">");
 }

@@ -17,7 +17,9 @@ constexpr std::int32_t place_for(std::int32_t element_size) {
     return (element_size + pool_word_size + pool_word_size - 1) / pool_word_size * pool_word_size;
 }
 
-pool_chunk* chunk_of(void* element) { return *reinterpret_cast<pool_chunk**>(static_cast<char*>(element) - pool_word_size); }
+pool_chunk* chunk_of(void* element) {
+    return *reinterpret_cast<pool_chunk**>(static_cast<char*>(element) - pool_word_size);
+}
 
 TEST_F(PoolTest, ChunksGrowWithTheElementTotal) {
     block_pool* pool = pool_create(40, 32, 512, 0);

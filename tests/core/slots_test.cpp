@@ -132,8 +132,8 @@ TEST_F(SlotsTest, DynamicObjectsUnlinkFromAnyPosition) {
     thing* d = open(-1);
     ASSERT_TRUE(a && b && c && d);
     heap_counts before = heap_live();
-    slot_release(table, id_of(c));  // middle
-    slot_release(table, id_of(d));  // head
+    slot_release(table, id_of(c)); // middle
+    slot_release(table, id_of(d)); // head
     EXPECT_EQ(heap_live().blocks, before.blocks - 2);
 
     std::vector<void*> seen;

@@ -27,7 +27,9 @@ TEST_F(CodePage, Utf8ToUtf16WithReplacements) {
     EXPECT_EQ(wide("\xE2\x82\xAC"), (std::vector<std::uint16_t>{0x20AC}));
     EXPECT_EQ(wide("\xF0\x9F\x98\x80"), (std::vector<std::uint16_t>{0xD83D, 0xDE00}));
     // One replacement per maximal ill-formed part.
-    EXPECT_EQ(wide("\xE2\x82" "A"), (std::vector<std::uint16_t>{0xFFFD, 'A'}));
+    EXPECT_EQ(wide("\xE2\x82"
+                   "A"),
+              (std::vector<std::uint16_t>{0xFFFD, 'A'}));
     EXPECT_EQ(wide("\xE9\xFF\xC0\x80"), (std::vector<std::uint16_t>{0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD}));
     EXPECT_EQ(wide("\xED\xA0\x80"), (std::vector<std::uint16_t>{0xFFFD, 0xFFFD, 0xFFFD}));
     EXPECT_EQ(wide("\xF4\x90\x80\x80"), (std::vector<std::uint16_t>{0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD}));

@@ -18,23 +18,39 @@ TEST_F(Conversions, Utf8ToLatin1ConsumptionRules) {
     EXPECT_EQ(latin1("plain"), "plain");
     EXPECT_EQ(latin1("\xC3\xA9"), "\xE9");
     EXPECT_EQ(latin1("\xC1\xBF"), "\x7F");
-    EXPECT_EQ(latin1("\xC4\x80"), "?");           // above Latin-1
-    EXPECT_EQ(latin1("\xC3" "A"), "?A");          // no continuation: only the lead goes
-    EXPECT_EQ(latin1("A\xC3"), "A");              // lead without a follower
+    EXPECT_EQ(latin1("\xC4\x80"), "?"); // above Latin-1
+    EXPECT_EQ(latin1("\xC3"
+                     "A"),
+              "?A");                 // no continuation: only the lead goes
+    EXPECT_EQ(latin1("A\xC3"), "A"); // lead without a follower
     EXPECT_EQ(latin1("\xE2\x82\xAC!"), "?!");
-    EXPECT_EQ(latin1("\xE2\x82" "AB"), "?AB");    // two consumed
-    EXPECT_EQ(latin1("\xE2" "ABC"), "?ABC");      // one consumed
-    EXPECT_EQ(latin1("\xE2\x82"), "");            // not enough bytes: both skipped
+    EXPECT_EQ(latin1("\xE2\x82"
+                     "AB"),
+              "?AB"); // two consumed
+    EXPECT_EQ(latin1("\xE2"
+                     "ABC"),
+              "?ABC");                 // one consumed
+    EXPECT_EQ(latin1("\xE2\x82"), ""); // not enough bytes: both skipped
     EXPECT_EQ(latin1("\xF0\x9F\x98\x80!"), "?!");
-    EXPECT_EQ(latin1("\xF0\x9F\x98" "AB"), "?AB");
-    EXPECT_EQ(latin1("\xF0\x9F" "ABC"), "?ABC");
-    EXPECT_EQ(latin1("\xF0" "ABCD"), "?ABCD");
+    EXPECT_EQ(latin1("\xF0\x9F\x98"
+                     "AB"),
+              "?AB");
+    EXPECT_EQ(latin1("\xF0\x9F"
+                     "ABC"),
+              "?ABC");
+    EXPECT_EQ(latin1("\xF0"
+                     "ABCD"),
+              "?ABCD");
     EXPECT_EQ(latin1("\xF0\x9F\x98"), "");
-    EXPECT_EQ(latin1("\xA9\xBF" "a\xF8\xFF" "b"), "ab");
+    EXPECT_EQ(latin1("\xA9\xBF"
+                     "a\xF8\xFF"
+                     "b"),
+              "ab");
 }
 
 TEST_F(Conversions, DecodedZeroEndsTheText) {
-    std::string bytes = "ab\xC0\x80" "cd";
+    std::string bytes = "ab\xC0\x80"
+                        "cd";
     EXPECT_EQ(utf8_to_latin1_length(bytes.data(), bytes.size()), 5u);
     std::vector<char> into(6, 'x');
     EXPECT_EQ(utf8_to_latin1_into(bytes.data(), bytes.size(), into.data()), 2u);

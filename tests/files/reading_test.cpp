@@ -106,7 +106,8 @@ TEST_P(LineReading, Utf8BecomesLatin1) {
 
 TEST_P(LineReading, Utf16RecognisesLineEndsOnWholeUnits) {
     // FF FE is not skipped; 0D 41 is one unit, not a CR.
-    open("\xFF\xFE" "A\0\r\0\n\0B\0\r\0\x0D\x41\n\0D\0E"s);
+    open("\xFF\xFE"
+         "A\0\r\0\n\0B\0\r\0\x0D\x41\n\0D\0E"s);
     std::string marked = line(1, ENCODING_UTF16);
     ASSERT_GE(marked.size(), 2u);
     EXPECT_NE(marked, "A");
@@ -135,10 +136,9 @@ TEST_P(LineReading, Utf16GiveBackAcrossARefill) {
     EXPECT_EQ(line(1, ENCODING_UTF16), "XY");
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, LineReading, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return info.param ? "Buffered" : "Unbuffered";
-                         });
+INSTANTIATE_TEST_SUITE_P(Files, LineReading, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
+    return info.param ? "Buffered" : "Unbuffered";
+});
 
 } // namespace
 } // namespace quillgate::testing

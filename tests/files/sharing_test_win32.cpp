@@ -39,8 +39,8 @@ TEST_F(Sharing, Mode3FallsBackToAWriteOnlyHandle) {
     lay("held.txt", "old content");
     // Another handle that writes and lets others only write: the reading
     // and writing open fails, the write-only fallback gets in.
-    os_handle other = os_file_open(path("held.txt").c_str(), OS_GENERIC_WRITE, OS_SHARE_WRITE, OS_OPEN_EXISTING,
-                                   OS_ATTRIBUTE_NORMAL);
+    os_handle other =
+        os_file_open(path("held.txt").c_str(), OS_GENERIC_WRITE, OS_SHARE_WRITE, OS_OPEN_EXISTING, OS_ATTRIBUTE_NORMAL);
     ASSERT_NE(other, 0);
     ASSERT_NE(file_open_with_mode(1, path("held.txt").c_str(), 3, 2), 0);
     EXPECT_EQ(file_write_text(1, "new", ENCODING_8BIT), 3);

@@ -17,7 +17,8 @@ TEST_F(FileTest, WritesEachEncodingWithoutAdditions) {
     EXPECT_EQ(file_write_text(1, "", ENCODING_8BIT), 0);
     EXPECT_EQ(file_write_text(1, nullptr, ENCODING_8BIT), 0);
     file_close(1);
-    EXPECT_EQ(content("out.txt"), "\xC3\xA9\xE9" "A\0B\0"s);
+    EXPECT_EQ(content("out.txt"), "\xC3\xA9\xE9"
+                                  "A\0B\0"s);
 }
 
 TEST_F(FileTest, EmptyTextLeavesTheDirectionAlone) {

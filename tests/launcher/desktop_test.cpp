@@ -156,8 +156,9 @@ int handler_outcome(int event, const fs::path& path) {
 
 TEST_F(Desktop, CloseEventRunsTheReleaseStepAndOthersDoNot) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    fs::path path = fs::temp_directory_path() /
-                    ("quillgate-handler-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    fs::path path =
+        fs::temp_directory_path() /
+        ("quillgate-handler-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     for (int event : {console_ctrl_c, console_ctrl_break, console_ctrl_logoff, console_ctrl_shutdown}) {
         EXPECT_EXIT(std::exit(handler_outcome(event, path)), ::testing::ExitedWithCode(20), "") << event;
     }

@@ -60,8 +60,7 @@ public:
     program_object* start_sleeper(const std::string& image) {
         fs::path path = root_ / "sleepers" / image;
         if (!fs::exists(path)) fs::copy_file(standin_path("sleeper"), path);
-        auto* program =
-            reinterpret_cast<program_object*>(program_run(path.string().c_str(), "", "", RUN_KEEP_OBJECT));
+        auto* program = reinterpret_cast<program_object*>(program_run(path.string().c_str(), "", "", RUN_KEEP_OBJECT));
         if (program) started_.push_back(program);
         return program;
     }

@@ -121,7 +121,8 @@ protected:
 
 TEST_F(SyncUnderFaults, EveryAllocationFailure) {
     for (bool persistent : {false, true}) {
-        int points = walk_failure_points([&](int n) { heap_fail_after(n, persistent); }, [] { return heap_fault_fired(); });
+        int points =
+            walk_failure_points([&](int n) { heap_fail_after(n, persistent); }, [] { return heap_fault_fired(); });
         EXPECT_GT(points, 5);
         std::printf("allocation failure points (%s): %d\n", persistent ? "persistent" : "once", points);
     }

@@ -40,14 +40,16 @@ void replace_once(std::string& in, const std::string& from, const std::string& t
 
 // The editor's configuration in its usual shape: CR LF, four-space indent.
 std::string configuration(const std::string& declaration, const std::string& browser) {
-    return declaration + "\r\n<NotepadPlus>\r\n    <GUIConfigs>\r\n        <GUIConfig name=\"Caf\xC3\xA9\" visible='yes'>"
-                         "standard</GUIConfig>\r\n    </GUIConfigs>\r\n    <!-- panel -->\r\n" +
+    return declaration +
+           "\r\n<NotepadPlus>\r\n    <GUIConfigs>\r\n        <GUIConfig name=\"Caf\xC3\xA9\" visible='yes'>"
+           "standard</GUIConfig>\r\n    </GUIConfigs>\r\n    <!-- panel -->\r\n" +
            browser + "</NotepadPlus>\r\n";
 }
 
 const std::string utf8_declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>";
-const std::string one_root = "    <FileBrowser latestSelectedItem=\"\">\r\n        <root foldername=\"C:\\old\\work\" />\r\n"
-                             "    </FileBrowser>\r\n";
+const std::string one_root =
+    "    <FileBrowser latestSelectedItem=\"\">\r\n        <root foldername=\"C:\\old\\work\" />\r\n"
+    "    </FileBrowser>\r\n";
 
 class WorkspaceSync : public testing::HeapChecked {
 protected:
@@ -126,8 +128,9 @@ TEST_F(WorkspaceSync, MovedOrDifferentlyCasedFolderIsAChange) {
 }
 
 TEST_F(WorkspaceSync, OnlyTheFirstRootChangesAndAMissingAttributeIsAdded) {
-    write_bytes(config(), configuration(utf8_declaration, "    <FileBrowser>\r\n        <root a=\"1\"/>\r\n"
-                                                          "        <root foldername=\"x\"/>\r\n    </FileBrowser>\r\n"));
+    write_bytes(config(),
+                configuration(utf8_declaration, "    <FileBrowser>\r\n        <root a=\"1\"/>\r\n"
+                                                "        <root foldername=\"x\"/>\r\n    </FileBrowser>\r\n"));
     sync("D:\\k\\");
     const std::string saved = read_bytes(config());
     EXPECT_NE(saved.find("<root a=\"1\" foldername=\"D:\\k\\work\"/>"), std::string::npos) << saved;
@@ -135,7 +138,8 @@ TEST_F(WorkspaceSync, OnlyTheFirstRootChangesAndAMissingAttributeIsAdded) {
 }
 
 TEST_F(WorkspaceSync, ConfigurationsTheLauncherDoesNotEditAreLeftAloneAndRecorded) {
-    const std::string other_main = "<?xml version=\"1.0\"?>\n<notepadplus><FileBrowser><root/></FileBrowser></notepadplus>\n";
+    const std::string other_main =
+        "<?xml version=\"1.0\"?>\n<notepadplus><FileBrowser><root/></FileBrowser></notepadplus>\n";
     const std::string malformed = configuration(utf8_declaration, one_root + "<unclosed>");
     const std::string rootless = configuration(utf8_declaration, "    <FileBrowser/>\r\n");
     for (const std::string& content : {other_main, malformed, rootless}) {
@@ -172,8 +176,8 @@ TEST_F(WorkspaceSync, ReadOnlyConfigurationIsNotRecordedAndIsRetriedLater) {
 // UTF-8 goes through the platform's own UTF-16 conversion.
 std::string ansi_as_utf8(const std::string& ansi) {
     std::u16string wide(ansi.size() + 1, u'\0');
-    int units = os_ansi_to_wide(ansi.c_str(), -1, reinterpret_cast<std::uint16_t*>(wide.data()),
-                                static_cast<int>(wide.size()));
+    int units =
+        os_ansi_to_wide(ansi.c_str(), -1, reinterpret_cast<std::uint16_t*>(wide.data()), static_cast<int>(wide.size()));
     std::string out;
     for (int i = 0; i + 1 < units; ++i) {
         char32_t c = wide[i];

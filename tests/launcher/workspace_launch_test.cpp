@@ -21,7 +21,8 @@ namespace fs = std::filesystem;
 // four-space indent, non-ASCII bytes in other attributes.
 const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>";
 const std::string body_head = "\r\n<NotepadPlus>\r\n    <GUIConfigs>\r\n"
-                              "        <GUIConfig name=\"Gr\xC3\xBC\xC3\x9F" "e\" visible=\"yes\">standard</GUIConfig>\r\n"
+                              "        <GUIConfig name=\"Gr\xC3\xBC\xC3\x9F"
+                              "e\" visible=\"yes\">standard</GUIConfig>\r\n"
                               "        <!-- \xE2\x82\xAC -->\r\n    </GUIConfigs>\r\n"
                               "    <FileBrowser latestSelectedItem=\"\">\r\n        <root foldername=\"";
 const std::string body_tail = "\"/>\r\n    </FileBrowser>\r\n</NotepadPlus>\r\n";

@@ -61,10 +61,9 @@ class Programs : public testing::HeapChecked {
 protected:
     void SetUp() override {
         HeapChecked::SetUp();
-        folder_ = fs::temp_directory_path() / ("quillgate-programs-" + std::to_string(counter_++) + "-" +
-                                               std::to_string(std::chrono::steady_clock::now()
-                                                                  .time_since_epoch()
-                                                                  .count()));
+        folder_ =
+            fs::temp_directory_path() / ("quillgate-programs-" + std::to_string(counter_++) + "-" +
+                                         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
         fs::create_directories(folder_);
         log_ = folder_ / "editor.log";
         set_environment("QUILLGATE_EDITOR_LOG", log_.string().c_str());
@@ -177,9 +176,9 @@ TEST_F(Programs, HiddenStartIsDetachedUnlessAStreamIsRedirected) {
 
 TEST_F(Programs, KeptObjectHoldsPipesToTheProgram) {
     std::string filter = standin_path("filter");
-    auto* program = reinterpret_cast<program_object*>(
-        program_run(filter.c_str(), "--emit \"hello there\" --error oops", "",
-                    RUN_KEEP_OBJECT | RUN_PIPE_OUTPUT | RUN_PIPE_ERRORS));
+    auto* program =
+        reinterpret_cast<program_object*>(program_run(filter.c_str(), "--emit \"hello there\" --error oops", "",
+                                                      RUN_KEEP_OBJECT | RUN_PIPE_OUTPUT | RUN_PIPE_ERRORS));
     ASSERT_NE(program, nullptr);
     EXPECT_EQ(program_list_newest(), program);
     EXPECT_NE(program->process, 0);
@@ -215,8 +214,8 @@ TEST_F(Programs, ChainsTwoProgramsThroughTheSendersOutput) {
     auto* sender = reinterpret_cast<program_object*>(
         program_run(filter.c_str(), "--emit \"chain me\"", "", RUN_KEEP_OBJECT | RUN_PIPE_OUTPUT));
     ASSERT_NE(sender, nullptr);
-    auto* receiver = reinterpret_cast<program_object*>(program_run(
-        filter.c_str(), "--upper", "", RUN_KEEP_OBJECT | RUN_PIPE_OUTPUT | RUN_INPUT_FROM_SENDER, sender));
+    auto* receiver = reinterpret_cast<program_object*>(
+        program_run(filter.c_str(), "--upper", "", RUN_KEEP_OBJECT | RUN_PIPE_OUTPUT | RUN_INPUT_FROM_SENDER, sender));
     ASSERT_NE(receiver, nullptr);
     EXPECT_EQ(receiver->input_write, 0) << "the sender's pipe takes the place of an input pipe";
     EXPECT_EQ(read_all(receiver->output_read), "CHAIN ME");
@@ -262,8 +261,7 @@ TEST_F(Programs, AllocationFailuresCloseThePipes) {
     long handles_before = testing::open_handle_count();
     for (long n = 0; n < 20; ++n) {
         heap_fail_after(n);
-        auto result =
-            program_run(filter.c_str(), "--emit x", "", RUN_KEEP_OBJECT | RUN_PIPE_OUTPUT | RUN_PIPE_INPUT);
+        auto result = program_run(filter.c_str(), "--emit x", "", RUN_KEEP_OBJECT | RUN_PIPE_OUTPUT | RUN_PIPE_INPUT);
         bool fired = heap_fault_fired();
         heap_fail_after(-1);
         if (!fired) {

@@ -28,8 +28,8 @@ protected:
         fs::create_directories(folder_ / "bin");
         fs::create_directories(folder_ / "docs");
         log_ = folder_ / "opener.log";
-        std::ofstream(folder_ / "bin" / "xdg-open") << "#!/bin/sh\nprintf 'cwd=%s arg=%s\\n' \"$(pwd)\" \"$1\" >> '"
-                                                     << log_.string() << "'\n";
+        std::ofstream(folder_ / "bin" / "xdg-open")
+            << "#!/bin/sh\nprintf 'cwd=%s arg=%s\\n' \"$(pwd)\" \"$1\" >> '" << log_.string() << "'\n";
         chmod((folder_ / "bin" / "xdg-open").c_str(), 0755);
         document_ = folder_ / "docs" / "a.txt";
         std::ofstream(document_) << "not a program";
@@ -58,11 +58,11 @@ TEST_F(ShellFallback, OpensADocumentInItsOwnFolder) {
 
     // A working folder given is kept.
     EXPECT_EQ(program_run(document_.c_str(), "", folder_.c_str(), RUN_WAIT_EXIT), 1);
-    EXPECT_EQ(log(), "cwd=" + docs + " arg=" + document_.string() + "\ncwd=" + folder_.string() + " arg=" +
-                         document_.string() + "\n");
+    EXPECT_EQ(log(), "cwd=" + docs + " arg=" + document_.string() + "\ncwd=" + folder_.string() +
+                         " arg=" + document_.string() + "\n");
 
-    auto* kept = reinterpret_cast<program_object*>(
-        program_run(document_.c_str(), "", "", RUN_WAIT_EXIT | RUN_KEEP_OBJECT));
+    auto* kept =
+        reinterpret_cast<program_object*>(program_run(document_.c_str(), "", "", RUN_WAIT_EXIT | RUN_KEEP_OBJECT));
     ASSERT_NE(kept, nullptr);
     EXPECT_EQ(kept->process_id, -1) << "started by the shell";
     EXPECT_EQ(kept->output_read, 0);

@@ -11,30 +11,26 @@ namespace {
 using Load = XmlTest;
 
 TEST_F(Load, TextAndLineEndsFollowTheFile) {
-    EXPECT_EQ(load_all_ways("<a>\r\n  <b/>\r\n</a>", 24),
-              "status=0 lines=1 encoding=24 standalone=-1 utf8=1 main=a\n"
-              "0 <none> [<none>] pre=0\n"
-              "  1 a [\\r\\n  \\r\\n] pre=0\n"
-              "    1 b [<none>] pre=4\n");
-    EXPECT_EQ(load_all_ways("<a>\n  <b/>\n</a>", 24),
-              "status=0 lines=2 encoding=24 standalone=-1 utf8=1 main=a\n"
-              "0 <none> [<none>] pre=0\n"
-              "  1 a [\\n  \\n] pre=0\n"
-              "    1 b [<none>] pre=3\n");
+    EXPECT_EQ(load_all_ways("<a>\r\n  <b/>\r\n</a>", 24), "status=0 lines=1 encoding=24 standalone=-1 utf8=1 main=a\n"
+                                                          "0 <none> [<none>] pre=0\n"
+                                                          "  1 a [\\r\\n  \\r\\n] pre=0\n"
+                                                          "    1 b [<none>] pre=4\n");
+    EXPECT_EQ(load_all_ways("<a>\n  <b/>\n</a>", 24), "status=0 lines=2 encoding=24 standalone=-1 utf8=1 main=a\n"
+                                                      "0 <none> [<none>] pre=0\n"
+                                                      "  1 a [\\n  \\n] pre=0\n"
+                                                      "    1 b [<none>] pre=3\n");
     // CR alone: every line feed the parser reports is stored as CR.
-    EXPECT_EQ(load_all_ways("<a>\r  <b/>\r</a>", 24),
-              "status=0 lines=4 encoding=24 standalone=-1 utf8=1 main=a\n"
-              "0 <none> [<none>] pre=0\n"
-              "  1 a [\\r  \\r] pre=0\n"
-              "    1 b [<none>] pre=3\n");
+    EXPECT_EQ(load_all_ways("<a>\r  <b/>\r</a>", 24), "status=0 lines=4 encoding=24 standalone=-1 utf8=1 main=a\n"
+                                                      "0 <none> [<none>] pre=0\n"
+                                                      "  1 a [\\r  \\r] pre=0\n"
+                                                      "    1 b [<none>] pre=3\n");
     // A line feed opening the file is not the style; the next line end is.
     EXPECT_NE(load_all_ways("\n<a>x\r\ny</a>", -1).find("lines=1"), std::string::npos);
-    EXPECT_EQ(load_all_ways("<a>x<b/>yy<d/>z</a>", 24),
-              "status=0 lines=0 encoding=24 standalone=-1 utf8=1 main=a\n"
-              "0 <none> [<none>] pre=0\n"
-              "  1 a [xyyz] pre=0\n"
-              "    1 b [<none>] pre=1\n"
-              "    1 d [<none>] pre=2\n");
+    EXPECT_EQ(load_all_ways("<a>x<b/>yy<d/>z</a>", 24), "status=0 lines=0 encoding=24 standalone=-1 utf8=1 main=a\n"
+                                                        "0 <none> [<none>] pre=0\n"
+                                                        "  1 a [xyyz] pre=0\n"
+                                                        "    1 b [<none>] pre=1\n"
+                                                        "    1 d [<none>] pre=2\n");
 }
 
 TEST_F(Load, DetectsLineEndsOfOneBlock) {
@@ -110,8 +106,9 @@ TEST_F(Load, ComposesDoctypeOpenings) {
 TEST_F(Load, EncodingFlagDecidesHowBytesReachTheTree) {
     const std::string utf8_file = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a b=\"\xC3\xA9\">\xC3\xA9</a>";
     // Flag 24: the file's bytes as they are, and the file is UTF-8 to others.
-    EXPECT_NE(load_all_ways(utf8_file, 24).find("utf8=1 main=a\n0 <none> [<none>] pre=0\n  1 a [\\xC3\\xA9] pre=0 "
-                                                "b=\\xC3\\xA9"),
+    EXPECT_NE(load_all_ways(utf8_file, 24)
+                  .find("utf8=1 main=a\n0 <none> [<none>] pre=0\n  1 a [\\xC3\\xA9] pre=0 "
+                        "b=\\xC3\\xA9"),
               std::string::npos);
     // With a byte-order mark the parser decodes UTF-8 whatever the flag.
     std::string marked = load_all_ways("\xEF\xBB\xBF" + utf8_file, 24);
@@ -151,10 +148,9 @@ TEST_F(Load, Utf16FilesAndAttributesInOrder) {
         units += c;
         units += '\0';
     }
-    EXPECT_EQ(load_all_ways("\xFF\xFE" + units, 25),
-              "status=0 lines=1 encoding=25 standalone=-1 utf8=0 main=e\n"
-              "0 <none> [<none>] pre=0\n"
-              "  1 e [\\r\\n\\xE9] pre=0 a=1 b=2\n");
+    EXPECT_EQ(load_all_ways("\xFF\xFE" + units, 25), "status=0 lines=1 encoding=25 standalone=-1 utf8=0 main=e\n"
+                                                     "0 <none> [<none>] pre=0\n"
+                                                     "  1 e [\\r\\n\\xE9] pre=0 a=1 b=2\n");
 }
 
 TEST_F(Load, StatusOfEmptyWhitespaceAndMalformedFiles) {

@@ -16,10 +16,11 @@ namespace {
 using Peer = XmlTest;
 
 TEST_F(Peer, PugixmlReadsTheEditedConfiguration) {
-    const char* config = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\r\n<NotepadPlus>\r\n    <GUIConfigs>\r\n"
-                         "        <GUIConfig name=\"font\" face=\"Caf\xC3\xA9 \xE2\x82\xAC\" note=\"a &amp; &lt;b&gt;\" />\r\n"
-                         "    </GUIConfigs>\r\n    <FileBrowser>\r\n        <root foldername=\"C:\\old\" />\r\n"
-                         "    </FileBrowser>\r\n</NotepadPlus>\r\n";
+    const char* config =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\r\n<NotepadPlus>\r\n    <GUIConfigs>\r\n"
+        "        <GUIConfig name=\"font\" face=\"Caf\xC3\xA9 \xE2\x82\xAC\" note=\"a &amp; &lt;b&gt;\" />\r\n"
+        "    </GUIConfigs>\r\n    <FileBrowser>\r\n        <root foldername=\"C:\\old\" />\r\n"
+        "    </FileBrowser>\r\n</NotepadPlus>\r\n";
     std::string target = path("config.xml");
     write_file(target, config);
     ASSERT_NE(xml_load(0, target.c_str(), 24), 0);

@@ -2,6 +2,7 @@
 // save; documents too deep or too wide for recursion; round trips of
 // generated documents.
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "runtime/core/heap.h"
@@ -59,6 +60,7 @@ TEST_F(Robustness, AllocationFailureAtEveryPoint) {
         }
     }
     EXPECT_GT(n, 20);
+    std::printf("allocation failure points of load, edit and save: %ld\n", n);
 }
 
 TEST_F(Robustness, IoFailureAtEveryPoint) {
@@ -83,6 +85,7 @@ TEST_F(Robustness, IoFailureAtEveryPoint) {
             if (!fired) break;
         }
         EXPECT_GE(n, 3); // a read, a write, the flush and the move at least
+        std::printf("I/O failure points of load, edit and save (%s): %ld\n", persistent ? "persistent" : "once", n);
     }
 }
 

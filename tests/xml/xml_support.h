@@ -88,8 +88,8 @@ inline std::string summary(object_id id) {
     xml_document* document = xml_document_get(id);
     if (document == nullptr) return "no document";
     return "status=" + std::to_string(document->status) + " lines=" + std::to_string(document->line_end_style) +
-           " encoding=" + std::to_string(document->encoding) + " standalone=" +
-           std::to_string(document->standalone) + " utf8=" + std::to_string(document->declare_utf8) +
+           " encoding=" + std::to_string(document->encoding) + " standalone=" + std::to_string(document->standalone) +
+           " utf8=" + std::to_string(document->declare_utf8) +
            " main=" + (document->main_element != nullptr ? show(document->main_element->name) : "-") + "\n" +
            dump(document->document_node);
 }
