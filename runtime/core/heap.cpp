@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "runtime/platform/fault_countdown.h"
 #include "runtime/platform/os_heap.h"
 
 namespace quillgate {
@@ -12,23 +13,7 @@ std::atomic<std::size_t> live_blocks{0};
 std::atomic<std::size_t> live_bytes{0};
 bool heap_up = false;
 
-// Allocations still to succeed before the injected failure; negative: off.
-std::atomic<long> fault_countdown{-1};
-std::atomic<bool> fault_persistent{false};
-std::atomic<bool> fault_fired{false};
-
-bool allocation_must_fail() {
-    long left = fault_countdown.load(std::memory_order_relaxed);
-    while (left >= 0) {
-        if (left == 0) {
-            if (!fault_persistent.load(std::memory_order_relaxed)) fault_countdown.store(-1);
-            fault_fired.store(true);
-            return true;
-        }
-        if (fault_countdown.compare_exchange_weak(left, left - 1)) return false;
-    }
-    return false;
-}
+fault_countdown allocation_faults;
 
 void count_in(void* block) {
     live_blocks.fetch_add(1, std::memory_order_relaxed);
@@ -41,7 +26,7 @@ void count_out(void* block) {
 }
 
 void* allocate(std::size_t size, bool zeroed) {
-    if (!heap_up || allocation_must_fail()) return nullptr;
+    if (!heap_up || allocation_faults.hit()) return nullptr;
     void* block = os_heap_alloc(size, zeroed);
     if (block) count_in(block);
     return block;
@@ -49,7 +34,7 @@ void* allocate(std::size_t size, bool zeroed) {
 
 void* reallocate(void* block, std::size_t size, bool zero_growth) {
     if (!block) return allocate(size, zero_growth);
-    if (!heap_up || allocation_must_fail()) return nullptr;
+    if (!heap_up || allocation_faults.hit()) return nullptr;
     std::size_t old_size = os_heap_size(block);
     void* grown = os_heap_realloc(block, size, zero_growth);
     if (grown) {
@@ -91,12 +76,8 @@ std::size_t heap_block_size(const void* block) { return heap_up ? os_heap_size(b
 
 heap_counts heap_live() { return {live_blocks.load(), live_bytes.load()}; }
 
-void heap_fail_after(long successes, bool persistent) {
-    fault_persistent.store(persistent);
-    fault_fired.store(false);
-    fault_countdown.store(successes < 0 ? -1 : successes);
-}
+void heap_fail_after(long successes, bool persistent) { allocation_faults.arm(successes, persistent); }
 
-bool heap_fault_fired() { return fault_fired.load(); }
+bool heap_fault_fired() { return allocation_faults.fired(); }
 
 } // namespace quillgate

@@ -14,16 +14,12 @@
 
 #include "launcher/desktop.h"
 #include "runtime/programs/programs.h"
+#include "tests/support/files.h"
 #include "tests/support/paths.h"
 
 namespace quillgate::testing {
 
 namespace fs = std::filesystem;
-
-inline std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 class Kit {
 public:
@@ -88,18 +84,7 @@ public:
         return {code, std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)};
     }
 
-    std::map<std::string, std::string> last_editor_run() const {
-        std::ifstream in(editor_log(), std::ios::binary);
-        std::map<std::string, std::string> run;
-        std::string line;
-        while (std::getline(in, line)) {
-            if (line == "run") run.clear();
-            auto equals = line.find('=');
-            if (equals != std::string::npos) run[line.substr(0, equals)] = line.substr(equals + 1);
-            if (line == "end") run["complete"] = "1";
-        }
-        return run;
-    }
+    std::map<std::string, std::string> last_editor_run() const { return editor_last_run(editor_log()); }
 
 private:
     fs::path root_;

@@ -15,6 +15,7 @@
 #include "runtime/files/files.h"
 #include "runtime/platform/file_io.h"
 #include "runtime/xml/xml.h"
+#include "tests/support/files.h"
 #include "tests/support/heap_check.h"
 
 namespace quillgate {
@@ -22,14 +23,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_bytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write_bytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+using testing::read_file;
+using testing::write_file;
 
 const std::string old_folder = "C:\\old kit\\";
 const std::string new_folder = "D:\\new kit\\";
@@ -58,8 +53,8 @@ protected:
     }
 
     void lay_out() {
-        write_bytes(editor_ / "config.xml", old_config);
-        write_bytes(editor_ / "state.txt", old_folder);
+        write_file(editor_ / "config.xml", old_config);
+        write_file(editor_ / "state.txt", old_folder);
     }
     void sync() {
         sync_workspace_folder(new_folder.c_str(), editor_text_.c_str());
@@ -70,9 +65,9 @@ protected:
     std::string run_once_cleanly() {
         lay_out();
         sync();
-        std::string result = read_bytes(editor_ / "config.xml");
+        std::string result = read_file(editor_ / "config.xml");
         EXPECT_NE(result, old_config);
-        EXPECT_EQ(read_bytes(editor_ / "state.txt"), new_folder);
+        EXPECT_EQ(read_file(editor_ / "state.txt"), new_folder);
         return result;
     }
 
@@ -90,8 +85,8 @@ protected:
             io_fail_after(-1);
             xml_free(config_document_slot);
 
-            const std::string config = read_bytes(editor_ / "config.xml");
-            const std::string state = read_bytes(editor_ / "state.txt");
+            const std::string config = read_file(editor_ / "config.xml");
+            const std::string state = read_file(editor_ / "state.txt");
             EXPECT_TRUE(config == old_config || config == new_config_) << "failure point " << n;
             if (state == new_folder) {
                 EXPECT_EQ(config, new_config_) << "failure point " << n;

@@ -14,6 +14,7 @@
 #include "runtime/files/files.h"
 #include "runtime/platform/text_codepage.h"
 #include "runtime/xml/xml.h"
+#include "tests/support/files.h"
 #include "tests/support/heap_check.h"
 
 namespace quillgate {
@@ -23,14 +24,8 @@ namespace fs = std::filesystem;
 
 const std::string separator(1, static_cast<char>(fs::path::preferred_separator));
 
-std::string read_bytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write_bytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+using testing::read_file;
+using testing::write_file;
 
 void replace_once(std::string& in, const std::string& from, const std::string& to) {
     std::size_t at = in.find(from);
@@ -87,52 +82,51 @@ protected:
 };
 
 TEST_F(WorkspaceSync, FirstRunRecordsFolderAndPointsRootAtWork) {
-    write_bytes(config(), configuration(utf8_declaration, one_root));
+    write_file(config(), configuration(utf8_declaration, one_root));
     const std::string launcher = "D:\\tools\\";
     sync(launcher);
 
-    EXPECT_EQ(read_bytes(state()), launcher);
+    EXPECT_EQ(read_file(state()), launcher);
     std::string expected = configuration("<?xml version=\"1.0\" encoding=\"UTF-8\"?>", one_root);
     replace_once(expected, "C:\\old\\work\" />", "D:\\tools\\work\"/>");
     replace_once(expected, "visible='yes'", "visible=\"yes\"");
-    EXPECT_EQ(read_bytes(config()), expected);
+    EXPECT_EQ(read_file(config()), expected);
 }
 
 TEST_F(WorkspaceSync, SameFolderLeavesConfigurationUntouched) {
-    write_bytes(config(), configuration(utf8_declaration, one_root));
+    write_file(config(), configuration(utf8_declaration, one_root));
     sync("D:\\tools\\");
-    const std::string saved = read_bytes(config());
+    const std::string saved = read_file(config());
     const auto stamp = fs::last_write_time(config());
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     sync("D:\\tools\\");
-    EXPECT_EQ(read_bytes(config()), saved);
+    EXPECT_EQ(read_file(config()), saved);
     EXPECT_EQ(fs::last_write_time(config()), stamp);
-    EXPECT_EQ(read_bytes(state()), "D:\\tools\\");
+    EXPECT_EQ(read_file(state()), "D:\\tools\\");
 
     // Only the first line of the state file counts.
-    write_bytes(state(), "D:\\tools\\\r\nsomething else\n");
+    write_file(state(), "D:\\tools\\\r\nsomething else\n");
     sync("D:\\tools\\");
-    EXPECT_EQ(read_bytes(config()), saved);
-    EXPECT_EQ(read_bytes(state()), "D:\\tools\\\r\nsomething else\n");
+    EXPECT_EQ(read_file(config()), saved);
+    EXPECT_EQ(read_file(state()), "D:\\tools\\\r\nsomething else\n");
 }
 
 TEST_F(WorkspaceSync, MovedOrDifferentlyCasedFolderIsAChange) {
-    write_bytes(config(), configuration(utf8_declaration, one_root));
+    write_file(config(), configuration(utf8_declaration, one_root));
     sync("D:\\tools\\");
     sync("E:\\kit\\");
-    EXPECT_NE(read_bytes(config()).find("foldername=\"E:\\kit\\work\""), std::string::npos);
-    EXPECT_EQ(read_bytes(state()), "E:\\kit\\");
+    EXPECT_NE(read_file(config()).find("foldername=\"E:\\kit\\work\""), std::string::npos);
+    EXPECT_EQ(read_file(state()), "E:\\kit\\");
     sync("e:\\KIT\\");
-    EXPECT_NE(read_bytes(config()).find("foldername=\"e:\\KIT\\work\""), std::string::npos);
-    EXPECT_EQ(read_bytes(state()), "e:\\KIT\\");
+    EXPECT_NE(read_file(config()).find("foldername=\"e:\\KIT\\work\""), std::string::npos);
+    EXPECT_EQ(read_file(state()), "e:\\KIT\\");
 }
 
 TEST_F(WorkspaceSync, OnlyTheFirstRootChangesAndAMissingAttributeIsAdded) {
-    write_bytes(config(),
-                configuration(utf8_declaration, "    <FileBrowser>\r\n        <root a=\"1\"/>\r\n"
-                                                "        <root foldername=\"x\"/>\r\n    </FileBrowser>\r\n"));
+    write_file(config(), configuration(utf8_declaration, "    <FileBrowser>\r\n        <root a=\"1\"/>\r\n"
+                                                         "        <root foldername=\"x\"/>\r\n    </FileBrowser>\r\n"));
     sync("D:\\k\\");
-    const std::string saved = read_bytes(config());
+    const std::string saved = read_file(config());
     EXPECT_NE(saved.find("<root a=\"1\" foldername=\"D:\\k\\work\"/>"), std::string::npos) << saved;
     EXPECT_NE(saved.find("<root foldername=\"x\"/>"), std::string::npos) << saved;
 }
@@ -143,33 +137,33 @@ TEST_F(WorkspaceSync, ConfigurationsTheLauncherDoesNotEditAreLeftAloneAndRecorde
     const std::string malformed = configuration(utf8_declaration, one_root + "<unclosed>");
     const std::string rootless = configuration(utf8_declaration, "    <FileBrowser/>\r\n");
     for (const std::string& content : {other_main, malformed, rootless}) {
-        write_bytes(config(), content);
+        write_file(config(), content);
         fs::remove(state());
         sync("D:\\tools\\");
-        EXPECT_EQ(read_bytes(config()), content);
-        EXPECT_EQ(read_bytes(state()), "D:\\tools\\");
+        EXPECT_EQ(read_file(config()), content);
+        EXPECT_EQ(read_file(state()), "D:\\tools\\");
     }
     fs::remove(config());
     fs::remove(state());
     sync("D:\\tools\\");
     EXPECT_FALSE(fs::exists(config()));
-    EXPECT_EQ(read_bytes(state()), "D:\\tools\\");
+    EXPECT_EQ(read_file(state()), "D:\\tools\\");
 }
 
 TEST_F(WorkspaceSync, ReadOnlyConfigurationIsNotRecordedAndIsRetriedLater) {
     const std::string content = configuration(utf8_declaration, one_root);
-    write_bytes(config(), content);
-    write_bytes(state(), "C:\\old\\");
+    write_file(config(), content);
+    write_file(state(), "C:\\old\\");
     fs::permissions(config(), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
     sync("D:\\tools\\");
-    EXPECT_EQ(read_bytes(config()), content);
-    EXPECT_EQ(read_bytes(state()), "C:\\old\\");
+    EXPECT_EQ(read_file(config()), content);
+    EXPECT_EQ(read_file(state()), "C:\\old\\");
 
     fs::permissions(config(), fs::perms::owner_write, fs::perm_options::add);
     sync("D:\\tools\\");
-    EXPECT_NE(read_bytes(config()).find("foldername=\"D:\\tools\\work\""), std::string::npos);
-    EXPECT_EQ(read_bytes(state()), "D:\\tools\\");
+    EXPECT_NE(read_file(config()).find("foldername=\"D:\\tools\\work\""), std::string::npos);
+    EXPECT_EQ(read_file(state()), "D:\\tools\\");
 }
 
 // The launcher folder is in the ANSI code page; the reference conversion to
@@ -207,27 +201,27 @@ TEST_F(WorkspaceSync, FolderIsWrittenInTheConfigurationsOwnEncoding) {
     std::string e_acute = ansi_as_utf8("\xE9") == "\xC3\xA9" ? "\xE9" : "\xC3\xA9";
     const std::string launcher = "D:\\caf" + e_acute + "\\";
 
-    write_bytes(config(), configuration(utf8_declaration, one_root));
+    write_file(config(), configuration(utf8_declaration, one_root));
     sync(launcher);
-    std::string saved = read_bytes(config());
+    std::string saved = read_file(config());
     EXPECT_EQ(saved.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n", 0), 0u) << saved;
     EXPECT_NE(saved.find("foldername=\"" + ansi_as_utf8(launcher) + "work\""), std::string::npos) << saved;
     EXPECT_NE(saved.find("name=\"Caf\xC3\xA9\""), std::string::npos) << "other non-ASCII bytes stay as they were";
-    EXPECT_EQ(read_bytes(state()), launcher);
+    EXPECT_EQ(read_file(state()), launcher);
 
     fs::remove(state());
-    write_bytes(config(), configuration("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", one_root));
+    write_file(config(), configuration("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", one_root));
     sync(launcher);
-    saved = read_bytes(config());
+    saved = read_file(config());
     EXPECT_NE(saved.find("foldername=\"" + launcher + "work\""), std::string::npos) << saved;
 }
 
 TEST_F(WorkspaceSync, UnopenableStateFileSkipsEverything) {
     const std::string content = configuration(utf8_declaration, one_root);
-    write_bytes(config(), content);
+    write_file(config(), content);
     const std::string missing_editor = (kit_ / "absent").string() + separator;
     sync_workspace_folder("D:\\tools\\", missing_editor.c_str());
-    EXPECT_EQ(read_bytes(config()), content);
+    EXPECT_EQ(read_file(config()), content);
     EXPECT_FALSE(fs::exists(kit_ / "absent"));
 }
 

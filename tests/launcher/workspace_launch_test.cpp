@@ -15,6 +15,7 @@ namespace {
 
 using testing::Kit;
 using testing::read_file;
+using testing::write_file;
 namespace fs = std::filesystem;
 
 // The editor's configuration as the editor writes it: UTF-8 declared, CR LF,
@@ -30,8 +31,6 @@ const std::string body_tail = "\"/>\r\n    </FileBrowser>\r\n</NotepadPlus>\r\n"
 std::string configuration(const std::string& head, const std::string& folder) {
     return head + body_head + folder + body_tail;
 }
-
-void write_file(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 class WorkspaceLaunch : public testing::HeapChecked {
 protected:

@@ -15,6 +15,7 @@
 #include "runtime/core/heap.h"
 #include "runtime/platform/file_io.h"
 #include "runtime/programs/programs.h"
+#include "tests/support/files.h"
 #include "tests/support/heap_check.h"
 #include "tests/support/paths.h"
 
@@ -41,20 +42,6 @@ std::string read_all(os_handle handle) {
     char buffer[256];
     while (std::uint32_t got = os_file_read(handle, buffer, sizeof buffer)) out.append(buffer, got);
     return out;
-}
-
-// The last run recorded in an editor log, as key=value pairs.
-std::map<std::string, std::string> last_run(const fs::path& log) {
-    std::ifstream in(log, std::ios::binary);
-    std::map<std::string, std::string> run;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line == "run") run.clear();
-        auto equals = line.find('=');
-        if (equals != std::string::npos) run[line.substr(0, equals)] = line.substr(equals + 1);
-        if (line == "end") run["complete"] = "1";
-    }
-    return run;
 }
 
 class Programs : public testing::HeapChecked {
@@ -126,7 +113,7 @@ TEST_F(Programs, StartsWithQuotedPathParametersAndWorkingFolder) {
     fs::copy_file(standin_path("editor"), editor);
 
     EXPECT_EQ(program_run(editor.string().c_str(), "a \"b c\"  d", work.string().c_str(), RUN_WAIT_EXIT), 1);
-    auto run = last_run(log_);
+    auto run = testing::editor_last_run(log_);
     ASSERT_EQ(run["complete"], "1") << "the editor ran to its end before program_run returned";
     EXPECT_EQ(run["argc"], "4");
     EXPECT_EQ(run["arg0"], editor.string());
@@ -141,7 +128,7 @@ TEST_F(Programs, StartsWithQuotedPathParametersAndWorkingFolder) {
     // Already quoted: taken as it stands; no working folder: ours.
     std::string quoted = "\"" + editor.string() + "\"";
     EXPECT_EQ(program_run(quoted.c_str(), nullptr, "", RUN_WAIT_EXIT), 1);
-    run = last_run(log_);
+    run = testing::editor_last_run(log_);
     EXPECT_EQ(run["argc"], "1");
     EXPECT_EQ(run["arg0"], editor.string());
     EXPECT_TRUE(fs::equivalent(run["cwd"], fs::current_path()));
@@ -153,13 +140,13 @@ TEST_F(Programs, StartsWithQuotedPathParametersAndWorkingFolder) {
 TEST_F(Programs, HiddenStartIsDetachedUnlessAStreamIsRedirected) {
     std::string editor = standin_path("editor");
     ASSERT_EQ(program_run(editor.c_str(), "", "", RUN_WAIT_EXIT), 1);
-    auto normal = last_run(log_);
+    auto normal = testing::editor_last_run(log_);
     ASSERT_EQ(program_run(editor.c_str(), "", "", RUN_WAIT_EXIT | RUN_HIDDEN), 1);
-    auto hidden = last_run(log_);
+    auto hidden = testing::editor_last_run(log_);
     auto* piped = reinterpret_cast<program_object*>(
         program_run(editor.c_str(), "", "", RUN_WAIT_EXIT | RUN_HIDDEN | RUN_KEEP_OBJECT | RUN_PIPE_OUTPUT));
     ASSERT_NE(piped, nullptr);
-    auto hidden_piped = last_run(log_);
+    auto hidden_piped = testing::editor_last_run(log_);
     program_close(piped);
 
     if (normal.count("show")) {

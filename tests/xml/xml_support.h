@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "runtime/xml/xml.h"
+#include "tests/support/files.h"
 #include "tests/support/heap_check.h"
 
 namespace quillgate::xmltest {
@@ -112,15 +113,8 @@ inline std::string load_all_ways(std::string_view bytes, int encoding) {
     return whole;
 }
 
-inline std::string read_file(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void write_file(const std::filesystem::path& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using testing::read_file;
+using testing::write_file;
 
 // Every test gets an empty folder of its own and leaves no document behind.
 class XmlTest : public testing::HeapChecked {
