@@ -1,10 +1,8 @@
 #include "launcher/launch.h"
 
-#include <cstring>
-
 #include "launcher/desktop.h"
 #include "launcher/sync.h"
-#include "runtime/core/heap.h"
+#include "runtime/core/text.h"
 #include "runtime/programs/programs.h"
 
 namespace quillgate {
@@ -13,20 +11,6 @@ namespace {
 
 constexpr int show_hidden = 0;
 
-// The concatenation of up to three pieces; the empty text on failure.
-text joined(std::string_view first, std::string_view second, std::string_view third = {}) {
-    std::size_t size = first.size() + second.size() + third.size();
-    auto* block = static_cast<char*>(heap_alloc(size + 1));
-    if (!block) return {};
-    char* end = block;
-    for (std::string_view piece : {first, second, third}) {
-        if (!piece.empty()) std::memcpy(end, piece.data(), piece.size());
-        end += piece.size();
-    }
-    *end = '\0';
-    return text::adopt(block, size);
-}
-
 } // namespace
 
 launch_folders compute_launch_folders(const char* current_directory, char separator) {
@@ -34,9 +18,9 @@ launch_folders compute_launch_folders(const char* current_directory, char separa
     if (!current_directory || !*current_directory) return folders;
     std::string_view current(current_directory);
     std::string_view separator_text(&separator, 1);
-    folders.launcher_folder = joined(current, current.back() == separator ? std::string_view{} : separator_text);
-    folders.editor_folder = joined(folders.launcher_folder.view(), editor_subfolder_name, separator_text);
-    folders.editor_path = joined(folders.editor_folder.view(), editor_image_name);
+    folders.launcher_folder = text::concat(current, current.back() == separator ? std::string_view{} : separator_text);
+    folders.editor_folder = text::concat(folders.launcher_folder.view(), editor_subfolder_name, separator_text);
+    folders.editor_path = text::concat(folders.editor_folder.view(), editor_image_name);
     if (folders.launcher_folder.empty() || folders.editor_folder.empty() || folders.editor_path.empty()) {
         return launch_folders{};
     }

@@ -38,14 +38,20 @@ text text::copy(const char* bytes, std::size_t size) noexcept {
     return adopt(block, size);
 }
 
-text text::concat(std::string_view first, std::string_view second) noexcept {
-    if (first.size() >= std::numeric_limits<std::size_t>::max() - second.size()) return {};
-    std::size_t size = first.size() + second.size();
+text text::concat(std::string_view first, std::string_view second, std::string_view third) noexcept {
+    std::size_t size = 0;
+    for (std::string_view piece : {first, second, third}) {
+        if (piece.size() >= std::numeric_limits<std::size_t>::max() - size) return {};
+        size += piece.size();
+    }
     auto* block = static_cast<char*>(heap_alloc(size + 1));
     if (!block) return {};
-    if (!first.empty()) std::memcpy(block, first.data(), first.size());
-    if (!second.empty()) std::memcpy(block + first.size(), second.data(), second.size());
-    block[size] = 0;
+    char* end = block;
+    for (std::string_view piece : {first, second, third}) {
+        if (!piece.empty()) std::memcpy(end, piece.data(), piece.size());
+        end += piece.size();
+    }
+    *end = 0;
     return adopt(block, size);
 }
 

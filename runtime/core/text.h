@@ -23,8 +23,8 @@ public:
     // Copies `size` bytes; the empty text when the copy cannot be had.
     static text copy(const char* bytes, std::size_t size) noexcept;
     static text copy(std::string_view bytes) noexcept { return copy(bytes.data(), bytes.size()); }
-    // The two texts one after the other; empty when it cannot be had.
-    static text concat(std::string_view first, std::string_view second) noexcept;
+    // The pieces one after the other; empty when it cannot be had.
+    static text concat(std::string_view first, std::string_view second, std::string_view third = {}) noexcept;
 
     const char* c_str() const noexcept { return data_ ? data_ : ""; }
     std::size_t size() const noexcept { return size_; }
