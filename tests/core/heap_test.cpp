@@ -11,65 +11,60 @@ namespace {
 
 using HeapTest = testing::HeapChecked;
 
-TEST_F(HeapTest, CountsFollowAllocationResizeAndFree) {
+// True when bytes [from, to) of block all equal value.
+bool bytes_are(const void* block, std::size_t from, std::size_t to, unsigned char value) {
+    auto* bytes = static_cast<const unsigned char*>(block);
+    for (std::size_t i = from; i < to; ++i)
+        if (bytes[i] != value) return false;
+    return true;
+}
+
+bool aligned(const void* block) { return reinterpret_cast<std::uintptr_t>(block) % 8 == 0; }
+
+TEST_F(HeapTest, CountsAndAlignmentFollowAllocationResizeAndFree) {
     heap_counts before = heap_live();
-    void* a = heap_alloc(100);
-    void* b = heap_alloc(0);
-    ASSERT_NE(a, nullptr);
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(heap_block_size(a), 100u);
-    EXPECT_EQ(heap_live().blocks, before.blocks + 2);
-    EXPECT_EQ(heap_live().bytes, before.bytes + 100 + heap_block_size(b));
-
-    a = heap_realloc(a, 300);
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(heap_live().blocks, before.blocks + 2);
-    EXPECT_EQ(heap_live().bytes, before.bytes + 300 + heap_block_size(b));
-
-    heap_free(a);
-    heap_free(b);
+    void* blocks[64];
+    std::size_t bytes = 0;
+    for (std::size_t size = 0; size < 64; ++size) {
+        blocks[size] = heap_alloc(size);
+        ASSERT_TRUE(blocks[size] && aligned(blocks[size])) << "size " << size;
+        bytes += size ? size : heap_block_size(blocks[size]); // even size 0 gives a block
+    }
+    EXPECT_EQ(heap_live().blocks, before.blocks + 64);
+    EXPECT_EQ(heap_live().bytes, before.bytes + bytes);
+    bytes = 0;
+    for (std::size_t size = 0; size < 64; ++size) {
+        blocks[size] = heap_realloc(blocks[size], size * 3 + 1);
+        ASSERT_TRUE(blocks[size] && aligned(blocks[size])) << "resized " << size;
+        bytes += size * 3 + 1;
+    }
+    EXPECT_EQ(heap_live().blocks, before.blocks + 64);
+    EXPECT_EQ(heap_live().bytes, before.bytes + bytes);
+    for (void* block : blocks) heap_free(block);
     heap_free(nullptr);
-    EXPECT_EQ(heap_live().blocks, before.blocks);
-    EXPECT_EQ(heap_live().bytes, before.bytes);
 }
 
 TEST_F(HeapTest, ZeroedAllocationAndZeroFilledGrowth) {
     // Dirty some memory first so that a zeroed block cannot be zero by luck.
-    auto* dirty = static_cast<unsigned char*>(heap_alloc(4096));
+    void* dirty = heap_alloc(4096);
     ASSERT_NE(dirty, nullptr);
     std::memset(dirty, 0xA5, 4096);
     heap_free(dirty);
 
-    auto* block = static_cast<unsigned char*>(heap_alloc_zeroed(4096));
+    void* block = heap_alloc_zeroed(4096);
     ASSERT_NE(block, nullptr);
-    for (std::size_t i = 0; i < 4096; ++i) ASSERT_EQ(block[i], 0) << "at " << i;
+    EXPECT_TRUE(bytes_are(block, 0, 4096, 0));
     std::memset(block, 0x5A, 16);
-
-    auto* grown = static_cast<unsigned char*>(heap_realloc_zeroed(block, 8192));
+    void* grown = heap_realloc_zeroed(block, 8192);
     ASSERT_NE(grown, nullptr);
-    for (std::size_t i = 0; i < 16; ++i) ASSERT_EQ(grown[i], 0x5A) << "kept byte " << i;
-    for (std::size_t i = 16; i < 8192; ++i) ASSERT_EQ(grown[i], 0) << "grown byte " << i;
+    EXPECT_TRUE(bytes_are(grown, 0, 16, 0x5A)) << "kept bytes";
+    EXPECT_TRUE(bytes_are(grown, 16, 8192, 0)) << "grown bytes";
     heap_free(grown);
 
-    auto* fresh = static_cast<unsigned char*>(heap_realloc_zeroed(nullptr, 64));
+    void* fresh = heap_realloc_zeroed(nullptr, 64);
     ASSERT_NE(fresh, nullptr);
-    for (std::size_t i = 0; i < 64; ++i) ASSERT_EQ(fresh[i], 0);
+    EXPECT_TRUE(bytes_are(fresh, 0, 64, 0));
     heap_free(fresh);
-}
-
-TEST_F(HeapTest, EveryBlockIsEightByteAligned) {
-    void* blocks[64];
-    for (std::size_t size = 0; size < 64; ++size) {
-        blocks[size] = heap_alloc(size);
-        ASSERT_NE(blocks[size], nullptr);
-        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(blocks[size]) % 8, 0u) << "size " << size;
-    }
-    for (std::size_t size = 0; size < 64; ++size) {
-        blocks[size] = heap_realloc(blocks[size], size * 3 + 1);
-        ASSERT_NE(blocks[size], nullptr);
-        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(blocks[size]) % 8, 0u) << "resized " << size;
-    }
-    for (void* block : blocks) heap_free(block);
 }
 
 TEST_F(HeapTest, SizesThatWouldWrapAreRefused) {
@@ -87,78 +82,52 @@ TEST_F(HeapTest, SizesThatWouldWrapAreRefused) {
     EXPECT_TRUE(text::concat(std::string_view(&byte, 1), std::string_view(&byte, huge)).empty());
 }
 
-TEST_F(HeapTest, InjectedFaultFiresOnceAtTheCountedAllocation) {
+TEST_F(HeapTest, InjectedFaultsOnceAndPersistent) {
     heap_fail_after(2);
-    EXPECT_FALSE(heap_fault_fired());
     void* first = heap_alloc(8);
     void* second = heap_alloc_zeroed(8);
-    EXPECT_NE(first, nullptr);
-    EXPECT_NE(second, nullptr);
+    ASSERT_TRUE(first && second);
     EXPECT_FALSE(heap_fault_fired());
-
     // A failed resize leaves the old block valid and counted.
     std::memset(first, 0x11, 8);
     heap_counts before = heap_live();
     EXPECT_EQ(heap_realloc(first, 4096), nullptr);
     EXPECT_TRUE(heap_fault_fired());
-    EXPECT_EQ(static_cast<unsigned char*>(first)[7], 0x11);
-    EXPECT_EQ(heap_live().blocks, before.blocks);
+    EXPECT_TRUE(bytes_are(first, 0, 8, 0x11));
     EXPECT_EQ(heap_live().bytes, before.bytes);
-
     void* after = heap_alloc(8);
     EXPECT_NE(after, nullptr) << "a one-off fault must not persist";
-    heap_free(first);
-    heap_free(second);
-    heap_free(after);
-}
 
-TEST_F(HeapTest, PersistentFaultFailsUntilSwitchedOff) {
     heap_fail_after(1, true);
     void* ok = heap_alloc(8);
     EXPECT_NE(ok, nullptr);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(heap_alloc_zeroed(8), nullptr);
     EXPECT_EQ(heap_realloc(nullptr, 8), nullptr);
-    EXPECT_TRUE(heap_fault_fired());
-
     heap_fail_after(-1);
     EXPECT_FALSE(heap_fault_fired());
     void* again = heap_alloc(8);
     EXPECT_NE(again, nullptr);
-    heap_free(ok);
-    heap_free(again);
+    for (void* block : {first, second, after, ok, again}) heap_free(block);
 }
 
 TEST_F(HeapTest, TextOwnsItsBlock) {
     heap_counts before = heap_live();
     {
         text hello = text::copy("hello");
-        EXPECT_EQ(hello, "hello");
-        EXPECT_EQ(hello.size(), 5u);
         EXPECT_EQ(hello.c_str()[5], '\0');
-
-        text joined = text::concat(hello.view(), ", world");
-        EXPECT_EQ(joined, "hello, world");
-
-        text moved = std::move(joined);
-        EXPECT_TRUE(joined.empty()); // NOLINT(bugprone-use-after-move): moved-from is empty by contract
-        EXPECT_STREQ(joined.c_str(), "");
-        EXPECT_EQ(moved, "hello, world");
-        moved = text::copy("x");
+        text moved = text::concat(hello.view(), ", world");
+        moved = text::copy("x"); // frees the joined block
         EXPECT_EQ(moved, "x");
         EXPECT_EQ(heap_live().blocks, before.blocks + 2);
-
-        char* raw = hello.release();
+        text adopted = text::adopt(hello.release(), 5);
         EXPECT_TRUE(hello.empty());
-        text adopted = text::adopt(raw, 5);
         EXPECT_EQ(adopted, "hello");
+        text taken = std::move(adopted);
+        EXPECT_STREQ(adopted.c_str(), ""); // NOLINT(bugprone-use-after-move): moved-from is empty by contract
     }
     EXPECT_EQ(heap_live().blocks, before.blocks);
-
     heap_fail_after(0);
-    text failed = text::concat("a", "b");
-    EXPECT_TRUE(failed.empty());
-    EXPECT_STREQ(failed.c_str(), "");
-    EXPECT_TRUE(text::copy("", 0).empty());
+    EXPECT_STREQ(text::concat("a", "b").c_str(), "") << "a failed text is empty, never null";
 }
 
 } // namespace

@@ -12,27 +12,30 @@ namespace {
 
 using namespace std::string_literals;
 using CodePage = HeapChecked;
+using units = std::vector<std::uint16_t>;
 
-std::vector<std::uint16_t> wide(const std::string& ansi) {
-    int units = os_ansi_to_wide(ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-    std::vector<std::uint16_t> result(static_cast<std::size_t>(units));
-    if (units > 0) {
-        EXPECT_EQ(os_ansi_to_wide(ansi.data(), static_cast<int>(ansi.size()), result.data(), units), units);
+units wide(const std::string& ansi) {
+    int count = os_ansi_to_wide(ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+    units result(static_cast<std::size_t>(count));
+    if (count > 0) {
+        EXPECT_EQ(os_ansi_to_wide(ansi.data(), static_cast<int>(ansi.size()), result.data(), count), count);
     }
     return result;
 }
 
 TEST_F(CodePage, Utf8ToUtf16WithReplacements) {
-    EXPECT_EQ(wide("A\xC3\xA9"), (std::vector<std::uint16_t>{'A', 0xE9}));
-    EXPECT_EQ(wide("\xE2\x82\xAC"), (std::vector<std::uint16_t>{0x20AC}));
-    EXPECT_EQ(wide("\xF0\x9F\x98\x80"), (std::vector<std::uint16_t>{0xD83D, 0xDE00}));
+    constexpr std::uint16_t bad = 0xFFFD;
     // One replacement per maximal ill-formed part.
-    EXPECT_EQ(wide("\xE2\x82"
-                   "A"),
-              (std::vector<std::uint16_t>{0xFFFD, 'A'}));
-    EXPECT_EQ(wide("\xE9\xFF\xC0\x80"), (std::vector<std::uint16_t>{0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD}));
-    EXPECT_EQ(wide("\xED\xA0\x80"), (std::vector<std::uint16_t>{0xFFFD, 0xFFFD, 0xFFFD}));
-    EXPECT_EQ(wide("\xF4\x90\x80\x80"), (std::vector<std::uint16_t>{0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD}));
+    const std::pair<std::string, units> cases[] = {
+        {"A\xC3\xA9", {'A', 0xE9}},
+        {"\xE2\x82\xAC", {0x20AC}},
+        {"\xF0\x9F\x98\x80", {0xD83D, 0xDE00}},
+        {"\xE2\x82"s + "A", {bad, 'A'}},
+        {"\xE9\xFF\xC0\x80", {bad, bad, bad, bad}},
+        {"\xED\xA0\x80", {bad, bad, bad}},          // a surrogate
+        {"\xF4\x90\x80\x80", {bad, bad, bad, bad}}, // beyond U+10FFFF
+    };
+    for (const auto& [utf8, expected] : cases) EXPECT_EQ(wide(utf8), expected) << ::testing::PrintToString(utf8);
 
     // -1 counts the terminator; too small a destination fails.
     EXPECT_EQ(os_ansi_to_wide("ab", -1, nullptr, 0), 3);
@@ -51,9 +54,6 @@ TEST_F(CodePage, Utf16ToUtf8) {
 
     const std::uint16_t lone[] = {0xDC00, 'a', 0xD800};
     EXPECT_EQ(utf16_to_ansi(lone, 3), "?a?");
-}
-
-TEST_F(CodePage, AnsiTextsThroughUtf16) {
     EXPECT_EQ(ansi_to_utf16("\xC3\xA9"), "\xE9\0"s);
     EXPECT_EQ(ansi_to_utf16("\xE9"), "\xFD\xFF"s);
     EXPECT_EQ(ansi_to_utf8("caf\xC3\xA9"), "caf\xC3\xA9");

@@ -7,12 +7,11 @@
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "runtime/core/slots.h"
 #include "runtime/files/files.h"
+#include "tests/support/files.h"
 #include "tests/support/heap_check.h"
 
 namespace quillgate::testing {
@@ -37,19 +36,19 @@ protected:
     }
 
     std::string path(const std::string& name) const { return (folder_ / name).string(); }
+    void lay(const std::string& name, const std::string& bytes) const { write_file(folder_ / name, bytes); }
+    std::string content(const std::string& name) const { return read_file(folder_ / name); }
 
-    void lay(const std::string& name, const std::string& bytes) const {
-        std::ofstream out(folder_ / name, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
-
-    std::string content(const std::string& name) const {
-        std::ifstream in(folder_ / name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::intptr_t open(object_id slot, const std::string& name) const { return file_open(slot, path(name).c_str()); }
+    std::intptr_t open(object_id slot, const std::string& name, int mode, int options) const {
+        return file_open_with_mode(slot, path(name).c_str(), mode, options);
     }
 
     static std::string line(object_id slot, int flags = ENCODING_8BIT) {
         return std::string(file_read_line(slot, flags).view());
+    }
+    static std::int32_t write(object_id slot, const std::string& text, int encoding = ENCODING_8BIT) {
+        return file_write_text(slot, text.c_str(), encoding);
     }
 
     static file_object* record(object_id slot) { return static_cast<file_object*>(slot_get(file_table(), slot)); }

@@ -7,15 +7,13 @@ namespace {
 
 using Sharing = FileTest;
 
-TEST_F(Sharing, WithoutOption1NoSecondHandle) { GTEST_SKIP() << "POSIX has no mandatory share modes"; }
-
 TEST_F(Sharing, ShareModesAreNotEnforced) {
-    ASSERT_NE(file_open_with_mode(1, path("s.txt").c_str(), 2, 0), 0);
-    ASSERT_NE(file_open_with_mode(2, path("s.txt").c_str(), 2, 0), 0);
-    EXPECT_EQ(file_write_text(1, "one", ENCODING_8BIT), 3);
+    ASSERT_NE(open(1, "s.txt", 2, 0), 0);
+    ASSERT_NE(open(2, "s.txt", 2, 0), 0);
+    EXPECT_EQ(write(1, "one"), 3);
     file_close(1);
     EXPECT_EQ(file_seek(2, 3), 3u);
-    EXPECT_EQ(file_write_text(2, "two", ENCODING_8BIT), 3);
+    EXPECT_EQ(write(2, "two"), 3);
     file_close(2);
     EXPECT_EQ(content("s.txt"), "onetwo");
 }
@@ -23,11 +21,9 @@ TEST_F(Sharing, ShareModesAreNotEnforced) {
 TEST_F(Sharing, Mode3FallsBackToTruncatingAWriteOnlyFile) {
     lay("locked.txt", "old content");
     std::filesystem::permissions(path("locked.txt"), std::filesystem::perms::owner_write);
-    if (file_open_with_mode(1, path("locked.txt").c_str(), 1, 0) != 0) {
-        GTEST_SKIP() << "permissions do not bind this user";
-    }
-    ASSERT_NE(file_open_with_mode(1, path("locked.txt").c_str(), 3, 0), 0);
-    EXPECT_EQ(file_write_text(1, "new", ENCODING_8BIT), 3);
+    if (open(1, "locked.txt", 1, 0) != 0) GTEST_SKIP() << "permissions do not bind this user";
+    ASSERT_NE(open(1, "locked.txt", 3, 0), 0);
+    EXPECT_EQ(write(1, "new"), 3);
     file_close(1);
     std::filesystem::permissions(path("locked.txt"), std::filesystem::perms::owner_all);
     EXPECT_EQ(content("locked.txt"), "new");

@@ -6,31 +6,30 @@ namespace {
 
 using Sharing = FileTest;
 
-TEST_F(Sharing, WithoutOption1NoSecondHandle) {
+TEST_F(Sharing, Options1And2DecideWhatASecondHandleMayDo) {
     lay("s.txt", "x");
-    ASSERT_NE(file_open_with_mode(1, path("s.txt").c_str(), 2, 0), 0);
-    EXPECT_EQ(file_open_with_mode(2, path("s.txt").c_str(), 1, 1), 0);
-    EXPECT_EQ(file_open_with_mode(2, path("s.txt").c_str(), 2, 2), 0);
+    // Without option 1 nobody else gets in.
+    ASSERT_NE(open(1, "s.txt", 2, 0), 0);
+    EXPECT_EQ(open(2, "s.txt", 1, 1), 0);
+    EXPECT_EQ(open(2, "s.txt", 2, 2), 0);
     file_close(1);
-    EXPECT_NE(file_open_with_mode(2, path("s.txt").c_str(), 1, 1), 0);
-}
+    EXPECT_NE(open(2, "s.txt", 1, 1), 0);
+    file_close(2);
 
-TEST_F(Sharing, Option1LetsOthersReadOnly) {
-    lay("s.txt", "x");
-    ASSERT_NE(file_open(1, path("s.txt").c_str()), 0);
-    // A reader that lets others write gets in; a second writer does not.
+    // Option 1 lets others read, but not a second writer nor a reader that lets others write.
+    ASSERT_NE(open(1, "s.txt"), 0);
     EXPECT_EQ(content("s.txt"), "x");
-    EXPECT_EQ(file_open_with_mode(3, path("s.txt").c_str(), 2, 2), 0);
-    EXPECT_EQ(file_open_with_mode(3, path("s.txt").c_str(), 1, 1), 0);
-}
+    EXPECT_EQ(open(3, "s.txt", 2, 2), 0);
+    EXPECT_EQ(open(3, "s.txt", 1, 1), 0);
+    file_close(1);
 
-TEST_F(Sharing, Option2LetsBothWrite) {
-    ASSERT_NE(file_open_with_mode(1, path("s.txt").c_str(), 2, 2), 0);
-    ASSERT_NE(file_open_with_mode(2, path("s.txt").c_str(), 2, 2), 0);
-    EXPECT_EQ(file_write_text(1, "one", ENCODING_8BIT), 3);
+    // Option 2 lets both write.
+    ASSERT_NE(open(1, "s.txt", 2, 2), 0);
+    ASSERT_NE(open(2, "s.txt", 2, 2), 0);
+    EXPECT_EQ(write(1, "one"), 3);
     file_close(1);
     EXPECT_EQ(file_seek(2, 3), 3u);
-    EXPECT_EQ(file_write_text(2, "two", ENCODING_8BIT), 3);
+    EXPECT_EQ(write(2, "two"), 3);
     file_close(2);
     EXPECT_EQ(content("s.txt"), "onetwo");
 }
@@ -42,8 +41,8 @@ TEST_F(Sharing, Mode3FallsBackToAWriteOnlyHandle) {
     os_handle other =
         os_file_open(path("held.txt").c_str(), OS_GENERIC_WRITE, OS_SHARE_WRITE, OS_OPEN_EXISTING, OS_ATTRIBUTE_NORMAL);
     ASSERT_NE(other, 0);
-    ASSERT_NE(file_open_with_mode(1, path("held.txt").c_str(), 3, 2), 0);
-    EXPECT_EQ(file_write_text(1, "new", ENCODING_8BIT), 3);
+    ASSERT_NE(open(1, "held.txt", 3, 2), 0);
+    EXPECT_EQ(write(1, "new"), 3);
     EXPECT_EQ(file_seek(1, 0), 0u);
     EXPECT_EQ(line(1), "");
     file_close(1);
