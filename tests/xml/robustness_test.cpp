@@ -11,8 +11,6 @@
 namespace quillgate::xmltest {
 namespace {
 
-using Robustness = XmlTest;
-
 const char* const config =
     "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\r\n<!DOCTYPE NotepadPlus [<!ENTITY e \"x\">]>\r\n<NotepadPlus>\r\n"
     "    <GUIConfigs>\r\n        <GUIConfig name=\"caf\xC3\xA9\" v='&e;'>long text &amp; more</GUIConfig>\r\n"
@@ -26,80 +24,67 @@ bool launcher_steps(const std::string& target) {
     xml_node* root = xml_node_from_path(xml_root_element(0), "/NotepadPlus/FileBrowser/root");
     if (root == nullptr) return false;
     xml_set_attribute(root, "foldername", "D:\\kit\\work");
+    // A failed edit says nothing; only the node shows it.
     if (std::strcmp(root->attributes[1], "D:\\kit\\work") != 0) return false;
     return xml_save(0, target.c_str()) == 1;
 }
 
-TEST_F(Robustness, AllocationFailureAtEveryPoint) {
+class Robustness : public XmlTest {
+protected:
+    // Runs the launcher's steps with a fault armed at every point in turn
+    // until none fires: the file is untouched or fully replaced, no temporary
+    // is left, a load cut short reports `fault_status`. Returns the count.
+    template <typename Arm, typename Fired>
+    long fail_everywhere(const std::string& target, const std::string& expected, int fault_status, Arm arm,
+                         Fired fired) {
+        heap_counts start = heap_live();
+        long n = 0;
+        for (;; ++n) {
+            write_file(target, config);
+            arm(n);
+            bool done = launcher_steps(target);
+            bool faulted = fired();
+            arm(-1);
+            std::string now = read_file(target);
+            EXPECT_TRUE(now == config || now == expected) << "n=" << n;
+            EXPECT_EQ(done, now == expected) << "n=" << n;
+            EXPECT_EQ(listing(), std::vector<std::string>{"config.xml"}) << "n=" << n;
+            if (xml_document_get(0) != nullptr && xml_status(0) != 0) {
+                EXPECT_EQ(xml_status(0), fault_status) << "n=" << n;
+            }
+            xml_free(0);
+            EXPECT_EQ(heap_live().blocks, start.blocks) << "n=" << n;
+            if (!faulted) return n;
+        }
+    }
+};
+
+TEST_F(Robustness, AllocationAndIoFailureAtEveryPoint) {
     std::string target = path("config.xml");
     write_file(target, config);
     ASSERT_TRUE(launcher_steps(target));
     const std::string expected = read_file(target);
     ASSERT_NE(expected, config);
     xml_free(0);
-    heap_counts start = heap_live();
-    long n = 0;
-    for (;; ++n) {
-        write_file(target, config);
-        heap_fail_after(n);
-        bool done = launcher_steps(target);
-        bool fired = heap_fault_fired();
-        heap_fail_after(-1);
-        std::string now = read_file(target);
-        EXPECT_TRUE(now == config || now == expected) << "n=" << n;
-        EXPECT_EQ(listing(), std::vector<std::string>{"config.xml"}) << "n=" << n;
-        if (xml_document_get(0) != nullptr && xml_status(0) != 0) {
-            EXPECT_EQ(xml_status(0), 1) << "n=" << n;
-        }
-        xml_free(0);
-        EXPECT_EQ(heap_live().blocks, start.blocks) << "n=" << n;
-        if (!fired) {
-            EXPECT_TRUE(done);
-            EXPECT_EQ(now, expected);
-            break;
-        }
-    }
+    long n = fail_everywhere(
+        target, expected, XML_STATUS_OUT_OF_MEMORY, [](long at) { heap_fail_after(at); },
+        [] { return heap_fault_fired(); });
     EXPECT_GT(n, 20);
     std::printf("allocation failure points of load, edit and save: %ld\n", n);
-}
-
-TEST_F(Robustness, IoFailureAtEveryPoint) {
-    std::string target = path("config.xml");
-    write_file(target, config);
-    ASSERT_TRUE(launcher_steps(target));
-    const std::string expected = read_file(target);
-    xml_free(0);
     for (bool persistent : {false, true}) {
-        long n = 0;
-        for (;; ++n) {
-            write_file(target, config);
-            io_fail_after(n, persistent);
-            bool done = launcher_steps(target);
-            bool fired = io_fault_fired();
-            io_fail_after(-1);
-            std::string now = read_file(target);
-            EXPECT_TRUE(now == config || now == expected) << "n=" << n;
-            EXPECT_EQ(done, now == expected) << "n=" << n;
-            EXPECT_EQ(listing(), std::vector<std::string>{"config.xml"}) << "n=" << n;
-            xml_free(0);
-            if (!fired) break;
-        }
+        n = fail_everywhere(
+            target, expected, XML_STATUS_READ_ERROR, [&](long at) { io_fail_after(at, persistent); },
+            [] { return io_fault_fired(); });
         EXPECT_GE(n, 3); // a read, a write, the flush and the move at least
         std::printf("I/O failure points of load, edit and save (%s): %ld\n", persistent ? "persistent" : "once", n);
     }
 }
 
-std::string nested(std::size_t depth) {
-    std::string out;
-    out.reserve(depth * 7);
-    for (std::size_t i = 0; i < depth; ++i) out += "<a>";
-    for (std::size_t i = 0; i < depth; ++i) out += "</a>";
-    return out;
-}
-
 TEST_F(Robustness, MillionLevelsAndMillionSiblings) {
     const std::size_t million = 1000000;
-    std::string deep = nested(million);
+    std::string deep;
+    for (std::size_t i = 0; i < million; ++i) deep += "<a>";
+    for (std::size_t i = 0; i < million; ++i) deep += "</a>";
     std::string wide = "<r>\n";
     for (std::size_t i = 0; i < million; ++i) wide += " <b/>\n";
     wide += "</r>";
@@ -117,48 +102,36 @@ TEST_F(Robustness, MillionLevelsAndMillionSiblings) {
 
 // A small deterministic generator of documents with every kind of node and
 // the characters that need escaping.
-class generator {
-public:
-    explicit generator(std::uint32_t seed) : state_(seed) {}
+struct generator {
+    std::uint32_t state;
 
-    std::string document() {
-        std::string out = pick(2) != 0 ? "<?xml version=\"1.0\"?>" : "";
-        out += line();
-        if (pick(3) == 0) out += "<!--p-->" + line();
-        out += "<root>";
-        content(out, 0);
-        out += "</root>" + line();
-        return out;
+    std::uint32_t pick(std::uint32_t n) {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 8) % n;
     }
-
-private:
-    std::uint32_t next() {
-        state_ = state_ * 1664525u + 1013904223u;
-        return state_ >> 8;
+    template <std::size_t N>
+    std::string one_of(const char* const (&choices)[N]) {
+        return choices[pick(N)];
     }
-    std::uint32_t pick(std::uint32_t n) { return next() % n; }
-    std::string line() {
-        const char* choices[] = {"", "\n", "\r\n", "  ", "\n\t"};
-        return choices[pick(5)];
-    }
+    std::string line() { return one_of({"", "\n", "\r\n", "  ", "\n\t"}); }
     std::string text() {
-        const char* pieces[] = {"a", " ", "&amp;", "&lt;", "&gt;", "'", "\"", "\xC3\xA9", "&#10;", "\n", "x y"};
         std::string out;
-        for (std::uint32_t i = pick(4); i > 0; --i) out += pieces[pick(11)];
+        for (std::uint32_t i = pick(4); i > 0; --i)
+            out += one_of({"a", " ", "&amp;", "&lt;", "&gt;", "'", "\"", "\xC3\xA9", "&#10;", "\n", "x y"});
         return out;
     }
     void content(std::string& out, int depth) {
         for (std::uint32_t i = pick(5); i > 0; --i) {
             out += text();
             switch (pick(6)) {
-            case 0: out += "<!--" + std::string(pick(2) != 0 ? "c" : "") + "-->"; break;
-            case 1: out += "<?pi " + std::string(pick(2) != 0 ? "d" : "") + "?>"; break;
+            case 0: out += one_of({"<!---->", "<!--c-->"}); break;
+            case 1: out += one_of({"<?pi ?>", "<?pi d?>"}); break;
             case 2: out += "<![CDATA[<&>]]>"; break;
             default: {
                 std::string name = "e" + std::to_string(pick(3));
                 out += "<" + name;
                 for (std::uint32_t a = pick(3); a > 0; --a)
-                    out += " a" + std::to_string(a) + "=\"" + (pick(2) != 0 ? "v&quot;'&#13;&#10;&lt;" : "") + "\"";
+                    out += " a" + std::to_string(a) + "=\"" + one_of({"", "v&quot;'&#13;&#10;&lt;"}) + "\"";
                 if (depth < 4 && pick(3) != 0) {
                     out += ">";
                     content(out, depth + 1);
@@ -171,12 +144,18 @@ private:
         }
         out += text();
     }
-
-    std::uint32_t state_;
+    std::string document() {
+        std::string out = one_of({"", "<?xml version=\"1.0\"?>"});
+        out += line();
+        if (pick(3) == 0) out += "<!--p-->" + line();
+        out += "<root>";
+        content(out, 0);
+        return out + "</root>" + line();
+    }
 };
 
 TEST_F(Robustness, GeneratedDocumentsSurviveRoundTrips) {
-    generator make(12345);
+    generator make{12345};
     for (int round = 0; round < 150; ++round) {
         std::string input = make.document();
         for (int encoding : {24, 2, 25, -1}) {

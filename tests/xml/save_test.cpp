@@ -18,26 +18,14 @@ void set_text(xml_node* node, const char* text) {
     std::memcpy(node->text, text, n);
 }
 
-std::string widen(std::string_view narrow) {
-    std::string out;
-    for (char c : narrow) {
-        out += c;
-        out += '\0';
-    }
-    return out;
-}
-
 TEST_F(Save, TheLaunchersConfigurationComesBackAsItWas) {
     const std::string body = "\r\n<NotepadPlus>\r\n    <GUIConfigs>\r\n        <GUIConfig name=\"caf\xC3\xA9\" />\r\n"
                              "    </GUIConfigs>\r\n    <FileBrowser>\r\n        <root foldername=\"C:\\old\" />\r\n"
                              "    </FileBrowser>\r\n</NotepadPlus>\r\n";
     ASSERT_NE(load_memory(0, "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>" + body, 24), 0);
     std::string expected = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + body;
-    for (const char* from : {"<GUIConfig name=\"caf\xC3\xA9\" />", "<root foldername=\"C:\\old\" />"}) {
-        std::string compact = from;
-        compact.erase(compact.size() - 3, 1);
-        expected.replace(expected.find(from), std::strlen(from), compact);
-    }
+    // Empty elements lose the space before "/>".
+    for (std::size_t at; (at = expected.find(" />")) != std::string::npos;) expected.erase(at, 1);
     EXPECT_EQ(saved(0), expected);
     // Declared in another 8-bit encoding, or marked, it stays ISO-8859-1.
     ASSERT_NE(load_memory(0, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<a>\xE9</a>", 24), 0);
@@ -74,13 +62,11 @@ TEST_F(Save, EscapesOfEachModeInEachEncoding) {
     xml_set_attribute(a, "v", "<>&'\"\n\r\t\x01\xE9");
     const std::string escaped_text = "&lt;&gt;&amp;'\"\n\r\t\x01";
     const std::string escaped_value = "&lt;&gt;&amp;&apos;&quot;&#10;&#13;\t\x01";
-    EXPECT_EQ(saved(0, XML_SAVE_NO_DECLARATION), "<a v=\"" + escaped_value + "\xE9\">" + escaped_text + "\xE9</a>");
-    xml_document_get(0)->encoding = 2;
-    EXPECT_EQ(saved(0, XML_SAVE_NO_DECLARATION),
-              "<a v=\"" + escaped_value + "\xC3\xA9\">" + escaped_text + "\xC3\xA9</a>");
-    xml_document_get(0)->encoding = 25;
-    EXPECT_EQ(saved(0, XML_SAVE_NO_DECLARATION),
-              widen("<a v=\"" + escaped_value + "\xE9\">" + escaped_text + "\xE9</a>"));
+    for (auto [encoding, e9] : {std::pair{24, "\xE9"}, {2, "\xC3\xA9"}, {25, "\xE9"}}) {
+        xml_document_get(0)->encoding = encoding;
+        std::string expected = "<a v=\"" + escaped_value + e9 + "\">" + escaped_text + e9 + "</a>";
+        EXPECT_EQ(saved(0, XML_SAVE_NO_DECLARATION), encoding == 25 ? widen(expected) : expected) << encoding;
+    }
 
     // The emitters on their own: lengths, absent texts, mode 2.
     std::uint8_t buffer[xml_save_buffer_size];
@@ -101,8 +87,6 @@ TEST_F(Save, MarksAndDeclarations) {
     xml_document_get(0)->encoding = 25;
     EXPECT_EQ(saved(0, XML_SAVE_NO_DECLARATION), std::string("<\0a\0/\0>\0", 8));
     EXPECT_EQ(saved(0, XML_SAVE_BOM | XML_SAVE_NO_DECLARATION), std::string("\xFF\xFE<\0a\0/\0>\0", 10));
-    xml_document_get(0)->encoding = 24;
-    EXPECT_EQ(saved(0, XML_SAVE_BOM), "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>");
     // A document node with nothing at all gives an empty file.
     ASSERT_NE(load_memory(0, "x", 24), 0);
     EXPECT_NE(xml_status(0), 0);

@@ -6,9 +6,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,32 +41,33 @@ inline std::intptr_t load_memory(object_id slot, std::string_view bytes, int enc
 inline std::string show(const char* s) {
     if (s == nullptr) return "<none>";
     std::string out;
-    for (const char* p = s; *p != '\0'; ++p) {
-        auto c = static_cast<unsigned char>(*p);
-        if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c < 0x20 || c >= 0x7F) {
-            const char* digits = "0123456789ABCDEF";
-            out += "\\x";
-            out += digits[c >> 4];
-            out += digits[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
+    for (; *s != '\0'; ++s) {
+        auto c = static_cast<unsigned char>(*s);
+        char hex[5];
+        std::snprintf(hex, sizeof hex, "\\x%02X", c);
+        out += c == '\r' ? "\\r" : c == '\n' ? "\\n" : c < 0x20 || c >= 0x7F ? hex : std::string(1, *s);
     }
     return out;
 }
 
-// One line per node in document order, indented by depth.
+// Each byte followed by a zero byte: UTF-16LE of ISO-8859-1 text.
+inline std::string widen(std::string_view narrow) {
+    std::string out;
+    for (char c : narrow) out += {c, '\0'};
+    return out;
+}
+
+// One line per node in document order, indented by depth: kind, name,
+// [text] and the parent text before it, each only where present.
 inline std::string dump(const xml_node* root) {
     std::string out;
     const xml_node* node = root;
     int depth = 0;
     while (node != nullptr) {
-        out += std::string(static_cast<std::size_t>(depth) * 2, ' ') + std::to_string(node->kind) + " " +
-               show(node->name) + " [" + show(node->text) + "] pre=" + std::to_string(node->preceding_text_length);
+        out += std::string(static_cast<std::size_t>(depth) * 2, ' ') + std::to_string(node->kind);
+        if (node->name != nullptr) out += " " + show(node->name);
+        if (node->text != nullptr) out += " [" + show(node->text) + "]";
+        if (node->preceding_text_length != 0) out += " pre=" + std::to_string(node->preceding_text_length);
         for (int i = 0; i < node->attribute_count && node->attributes != nullptr; ++i)
             out += " " + show(node->attributes[2 * i]) + "=" + show(node->attributes[2 * i + 1]);
         out += "\n";
@@ -100,15 +100,11 @@ inline std::string summary(object_id id) {
 inline std::string load_all_ways(std::string_view bytes, int encoding) {
     std::string whole;
     for (int piece : {16384, 1, 2, 3, 7, 61}) {
-        std::intptr_t loaded = load_memory(7, bytes, encoding, piece);
-        EXPECT_NE(loaded, 0) << "piece " << piece;
+        EXPECT_NE(load_memory(7, bytes, encoding, piece), 0) << "piece " << piece;
         std::string seen = summary(7);
         xml_free(7);
-        if (piece == 16384) {
-            whole = seen;
-        } else {
-            EXPECT_EQ(seen, whole) << "piece " << piece;
-        }
+        if (whole.empty()) whole = seen;
+        EXPECT_EQ(seen, whole) << "piece " << piece;
     }
     return whole;
 }
@@ -122,11 +118,10 @@ protected:
     void SetUp() override {
         // Numbered slot blocks stay allocated once used; make them exist
         // before the heap is counted.
-        static bool slots_made = false;
-        if (!slots_made) {
+        [[maybe_unused]] static const bool slots_made = [] {
             for (object_id slot = 0; slot < 8; ++slot) slot_acquire(xml_table(), slot);
-            slots_made = true;
-        }
+            return true;
+        }();
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         folder_ = std::filesystem::temp_directory_path() /
                   (std::string("quillgate-xml-") + info->test_suite_name() + "-" + info->name());
