@@ -12,35 +12,25 @@ namespace quillgate::testing {
 
 namespace {
 
-bool wait_for(const std::function<bool()>& condition) {
-    for (int i = 0; i < 500; ++i) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-}
-
 std::vector<long long> close_times(const fs::path& log) {
     std::istringstream in(read_file(log));
     std::vector<long long> times;
     std::string word;
+    long long at = 0;
     while (in >> word) {
-        if (word == "close") {
-            long long at = 0;
-            in >> at;
-            times.push_back(at);
-        }
+        if (word == "close" && in >> at) times.push_back(at);
     }
     return times;
 }
 
-program_object* open_window(Kit& kit, const std::string& title, const fs::path& log, bool keep = false) {
-    std::string parameters = "\"" + title + "\" \"" + log.string() + "\"" + (keep ? " keep" : "");
-    auto* program = reinterpret_cast<program_object*>(
-        program_run(standin_path("window").c_str(), parameters.c_str(), "", RUN_KEEP_OBJECT));
-    kit.keep(program);
-    EXPECT_TRUE(wait_for([&] { return read_file(log).find("ready") != std::string::npos; })) << title;
-    return program;
+// A stand-in window with that title, logging to sleepers/<log>.
+fs::path open_window(Kit& kit, const std::string& title, const std::string& log, bool keep = false) {
+    fs::path path = kit.root() / "sleepers" / log;
+    std::string parameters = "\"" + title + "\" \"" + path.string() + "\"" + (keep ? " keep" : "");
+    kit.keep(reinterpret_cast<program_object*>(
+        program_run(standin_path("window").c_str(), parameters.c_str(), "", RUN_KEEP_OBJECT)));
+    EXPECT_TRUE(wait_until([&] { return read_file(path).find("ready") != std::string::npos; })) << title;
+    return path;
 }
 
 } // namespace
@@ -49,28 +39,25 @@ void platform_launch_scenarios() {
     {
         SCOPED_TRACE("every \"cmd\" window gets WM_CLOSE, one poll after the other");
         Kit kit("windows");
-        fs::path logs = kit.root() / "sleepers";
-        open_window(kit, "Test CMD one", logs / "one.log");
-        open_window(kit, "second xcmdx", logs / "two.log");
-        open_window(kit, "", logs / "untitled.log");
-        open_window(kit, "Other window", logs / "other.log");
-        auto outcome = kit.run_launcher();
-        EXPECT_EQ(outcome.exit_code, 0);
-        auto one = close_times(logs / "one.log");
-        auto two = close_times(logs / "two.log");
-        ASSERT_EQ(one.size(), 1u);
-        ASSERT_EQ(two.size(), 1u);
-        long long apart = one[0] > two[0] ? one[0] - two[0] : two[0] - one[0];
+        fs::path one = open_window(kit, "Test CMD one", "one.log");
+        fs::path two = open_window(kit, "second xcmdx", "two.log");
+        fs::path untitled = open_window(kit, "", "untitled.log");
+        fs::path other = open_window(kit, "Other window", "other.log");
+        EXPECT_EQ(kit.run_launcher().exit_code, 0);
+        auto first = close_times(one);
+        auto second = close_times(two);
+        ASSERT_EQ(first.size(), 1u);
+        ASSERT_EQ(second.size(), 1u);
+        long long apart = first[0] > second[0] ? first[0] - second[0] : second[0] - first[0];
         EXPECT_GE(apart, 50) << "the second after the next poll";
         EXPECT_LE(apart, 5000);
-        EXPECT_TRUE(close_times(logs / "untitled.log").empty());
-        EXPECT_TRUE(close_times(logs / "other.log").empty());
+        EXPECT_TRUE(close_times(untitled).empty());
+        EXPECT_TRUE(close_times(other).empty());
     }
     {
         SCOPED_TRACE("a \"cmd\" window that never closes stops the polling after 100 rounds");
         Kit kit("stubborn");
-        fs::path log = kit.root() / "sleepers" / "stubborn.log";
-        open_window(kit, "stubborn cmd", log, true);
+        fs::path log = open_window(kit, "stubborn cmd", "stubborn.log", true);
         auto outcome = kit.run_launcher();
         EXPECT_EQ(outcome.exit_code, 0);
         // The last message may still be on its way when the launcher ends.
@@ -82,18 +69,14 @@ void platform_launch_scenarios() {
         SCOPED_TRACE("the console exists, is titled and hidden while the editor runs");
         Kit kit("console");
         kit.install_editor();
-        fs::path release = kit.root() / "release";
-        set_environment("QUILLGATE_EDITOR_WAIT_FILE", release.string().c_str());
-        program_object* launcher = kit.start_launcher();
-        set_environment("QUILLGATE_EDITOR_WAIT_FILE", nullptr);
+        program_object* launcher = kit.start_launcher_holding_editor();
         ASSERT_NE(launcher, nullptr);
-        ASSERT_TRUE(wait_for([&] { return kit.last_editor_run()["complete"] == "1"; }));
         window_handle console = 0;
-        EXPECT_TRUE(wait_for([&] { return (console = find_window_with_title("Quillgate by Trevane")) != 0; }));
+        EXPECT_TRUE(wait_until([&] { return (console = find_window_with_title("Quillgate by Trevane")) != 0; }));
         if (console) {
             EXPECT_FALSE(IsWindowVisible(reinterpret_cast<HWND>(console)));
         }
-        std::ofstream(release) << "go";
+        kit.release_editor();
         EXPECT_EQ(program_wait(launcher, 30000), 0);
         EXPECT_EQ(find_window_with_title("Quillgate by Trevane"), 0) << "the console went with the launcher";
     }

@@ -5,15 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
+#include <cstdio>
+#include <functional>
 #include <iterator>
-#include <string>
 
 #include "launcher/sync.h"
-#include "runtime/core/heap.h"
 #include "runtime/files/files.h"
-#include "runtime/platform/file_io.h"
 #include "runtime/xml/xml.h"
 #include "tests/support/files.h"
 #include "tests/support/heap_check.h"
@@ -22,11 +19,9 @@ namespace quillgate {
 namespace {
 
 namespace fs = std::filesystem;
-
 using testing::read_file;
 using testing::write_file;
 
-const std::string old_folder = "C:\\old kit\\";
 const std::string new_folder = "D:\\new kit\\";
 const std::string old_config =
     "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\r\n<NotepadPlus>\r\n    <GUIConfigs>\r\n"
@@ -43,8 +38,10 @@ protected:
         editor_ = fs::temp_directory_path() /
                   ("quillgate-faults-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
         fs::create_directories(editor_);
-        editor_text_ = editor_.string() + static_cast<char>(fs::path::preferred_separator);
-        new_config_ = run_once_cleanly();
+        run([](int) {}, 0);
+        new_config_ = read_file(editor_ / "config.xml");
+        EXPECT_NE(new_config_, old_config);
+        EXPECT_EQ(read_file(editor_ / "state.txt"), new_folder);
     }
     void TearDown() override {
         std::error_code ignored;
@@ -52,52 +49,36 @@ protected:
         testing::HeapChecked::TearDown();
     }
 
-    void lay_out() {
+    // One synchronisation of the old kit into the new folder with failure n
+    // armed; whether the fault fired.
+    bool run(
+        const std::function<void(int)>& inject, int n, const std::function<bool()>& fired = [] { return false; }) {
         write_file(editor_ / "config.xml", old_config);
-        write_file(editor_ / "state.txt", old_folder);
-    }
-    void sync() {
-        sync_workspace_folder(new_folder.c_str(), editor_text_.c_str());
+        write_file(editor_ / "state.txt", "C:\\old kit\\");
+        inject(n);
+        sync_workspace_folder(new_folder.c_str(),
+                              (editor_.string() + static_cast<char>(fs::path::preferred_separator)).c_str());
+        bool result = fired();
         heap_fail_after(-1);
         io_fail_after(-1);
         xml_free(config_document_slot);
-    }
-    std::string run_once_cleanly() {
-        lay_out();
-        sync();
-        std::string result = read_file(editor_ / "config.xml");
-        EXPECT_NE(result, old_config);
-        EXPECT_EQ(read_file(editor_ / "state.txt"), new_folder);
         return result;
     }
 
-    // Runs the synchronisation with failure n injected by `inject` for
-    // n = 0, 1, ... until a run passes without the fault firing; checks each
-    // outcome and returns the number of failure points.
-    template <typename Inject, typename Fired>
-    int walk_failure_points(Inject inject, Fired fired) {
+    // Failure points n = 0, 1, ... until a run passes without the fault
+    // firing; returns their number.
+    int walk_failure_points(const std::function<void(int)>& inject, const std::function<bool()>& fired) {
         for (int n = 0; n < 100000; ++n) {
-            lay_out();
-            inject(n);
-            sync_workspace_folder(new_folder.c_str(), editor_text_.c_str());
-            bool failed = fired();
-            heap_fail_after(-1);
-            io_fail_after(-1);
-            xml_free(config_document_slot);
-
+            bool failed = run(inject, n, fired);
             const std::string config = read_file(editor_ / "config.xml");
             const std::string state = read_file(editor_ / "state.txt");
             EXPECT_TRUE(config == old_config || config == new_config_) << "failure point " << n;
             if (state == new_folder) {
                 EXPECT_EQ(config, new_config_) << "failure point " << n;
             }
-            int entries = 0;
-            for (const auto& entry : fs::directory_iterator(editor_)) {
-                ++entries;
-                EXPECT_TRUE(entry.path().filename() == "config.xml" || entry.path().filename() == "state.txt")
-                    << "left behind: " << entry.path() << " at failure point " << n;
-            }
-            EXPECT_EQ(entries, 2);
+            EXPECT_TRUE(fs::exists(editor_ / "state.txt")) << "failure point " << n;
+            EXPECT_EQ(std::distance(fs::directory_iterator(editor_), fs::directory_iterator()), 2)
+                << "a file left behind at failure point " << n;
             if (::testing::Test::HasFailure()) return n;
             if (!failed) {
                 EXPECT_EQ(config, new_config_);
@@ -110,24 +91,17 @@ protected:
     }
 
     fs::path editor_;
-    std::string editor_text_;
     std::string new_config_;
 };
 
-TEST_F(SyncUnderFaults, EveryAllocationFailure) {
+TEST_F(SyncUnderFaults, EveryAllocationAndIoFailure) {
     for (bool persistent : {false, true}) {
-        int points =
-            walk_failure_points([&](int n) { heap_fail_after(n, persistent); }, [] { return heap_fault_fired(); });
-        EXPECT_GT(points, 5);
-        std::printf("allocation failure points (%s): %d\n", persistent ? "persistent" : "once", points);
-    }
-}
-
-TEST_F(SyncUnderFaults, EveryIoFailure) {
-    for (bool persistent : {false, true}) {
-        int points = walk_failure_points([&](int n) { io_fail_after(n, persistent); }, [] { return io_fault_fired(); });
-        EXPECT_GT(points, 3);
-        std::printf("I/O failure points (%s): %d\n", persistent ? "persistent" : "once", points);
+        int allocations = walk_failure_points([&](int n) { heap_fail_after(n, persistent); }, heap_fault_fired);
+        int io_calls = walk_failure_points([&](int n) { io_fail_after(n, persistent); }, io_fault_fired);
+        EXPECT_GT(allocations, 5);
+        EXPECT_GT(io_calls, 3);
+        std::printf("failure points (%s): %d allocations, %d I/O calls\n", persistent ? "persistent" : "once",
+                    allocations, io_calls);
     }
 }
 

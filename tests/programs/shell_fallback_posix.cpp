@@ -3,14 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <string>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include "runtime/programs/programs.h"
+#include "tests/support/files.h"
 #include "tests/support/heap_check.h"
 #include "tests/support/paths.h"
 
@@ -18,23 +16,19 @@ namespace quillgate {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::read_file;
 
 class ShellFallback : public testing::HeapChecked {
 protected:
     void SetUp() override {
         HeapChecked::SetUp();
-        folder_ = fs::temp_directory_path() / ("quillgate-shell-" + std::to_string(getpid()));
         fs::remove_all(folder_);
         fs::create_directories(folder_ / "bin");
         fs::create_directories(folder_ / "docs");
-        log_ = folder_ / "opener.log";
         std::ofstream(folder_ / "bin" / "xdg-open")
             << "#!/bin/sh\nprintf 'cwd=%s arg=%s\\n' \"$(pwd)\" \"$1\" >> '" << log_.string() << "'\n";
         chmod((folder_ / "bin" / "xdg-open").c_str(), 0755);
-        document_ = folder_ / "docs" / "a.txt";
         std::ofstream(document_) << "not a program";
-        const char* path = std::getenv("PATH");
-        saved_path_ = path ? path : "";
         testing::set_environment("PATH", ((folder_ / "bin").string() + ":" + saved_path_).c_str());
     }
     void TearDown() override {
@@ -42,24 +36,21 @@ protected:
         fs::remove_all(folder_);
         HeapChecked::TearDown();
     }
-    std::string log() {
-        std::ifstream in(log_);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
 
-    fs::path folder_, log_, document_;
-    std::string saved_path_;
+    const fs::path folder_ = fs::temp_directory_path() / ("quillgate-shell-" + std::to_string(getpid()));
+    const fs::path log_ = folder_ / "opener.log";
+    const fs::path document_ = folder_ / "docs" / "a.txt";
+    const std::string saved_path_ = std::getenv("PATH") ? std::getenv("PATH") : "";
 };
 
 TEST_F(ShellFallback, OpensADocumentInItsOwnFolder) {
-    std::string docs = (folder_ / "docs").string();
+    const std::string opened_in_docs = "cwd=" + (folder_ / "docs").string() + " arg=" + document_.string() + "\n";
     EXPECT_EQ(program_run(document_.c_str(), "", "", RUN_WAIT_EXIT), 1);
-    EXPECT_EQ(log(), "cwd=" + docs + " arg=" + document_.string() + "\n");
+    EXPECT_EQ(read_file(log_), opened_in_docs);
 
     // A working folder given is kept.
     EXPECT_EQ(program_run(document_.c_str(), "", folder_.c_str(), RUN_WAIT_EXIT), 1);
-    EXPECT_EQ(log(), "cwd=" + docs + " arg=" + document_.string() + "\ncwd=" + folder_.string() +
-                         " arg=" + document_.string() + "\n");
+    EXPECT_EQ(read_file(log_), opened_in_docs + "cwd=" + folder_.string() + " arg=" + document_.string() + "\n");
 
     auto* kept =
         reinterpret_cast<program_object*>(program_run(document_.c_str(), "", "", RUN_WAIT_EXIT | RUN_KEEP_OBJECT));
@@ -74,7 +65,7 @@ TEST_F(ShellFallback, IsForbiddenByEveryStreamFlag) {
     for (std::uint32_t flag : {RUN_PIPE_OUTPUT, RUN_PIPE_INPUT, RUN_PIPE_ERRORS, RUN_INPUT_FROM_SENDER}) {
         EXPECT_EQ(program_run(document_.c_str(), "", "", RUN_WAIT_EXIT | flag), 0) << flag;
     }
-    EXPECT_EQ(log(), "") << "the opener never ran";
+    EXPECT_EQ(read_file(log_), "") << "the opener never ran";
 
     testing::set_environment("PATH", (folder_ / "docs").c_str());
     EXPECT_EQ(program_run(document_.c_str(), "", "", RUN_WAIT_EXIT), 0) << "no opener on the PATH";

@@ -7,7 +7,6 @@
 #include <fstream>
 #include <string>
 
-#include "runtime/programs/programs.h"
 #include "tests/support/heap_check.h"
 #include "tests/support/paths.h"
 
@@ -19,19 +18,19 @@ namespace fs = std::filesystem;
 class ShellFallback : public testing::HeapChecked {};
 
 TEST_F(ShellFallback, OpensADocumentUnlessAStreamIsAsked) {
-    fs::path folder =
+    const fs::path folder =
         fs::temp_directory_path() /
         ("quillgate-shell-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    fs::create_directories(folder / "docs");
+    fs::create_directories(folder);
     // .ini files open in the editor Windows ships (Wine too).
-    fs::path document = folder / "docs" / "a.ini";
+    const std::string document = (folder / "a.ini").string();
     std::ofstream(document) << "[not]\nprogram=1\n";
 
-    EXPECT_EQ(program_run(document.string().c_str(), "", "", RUN_KEEP_OBJECT | RUN_PIPE_OUTPUT), 0);
-    EXPECT_EQ(program_run(document.string().c_str(), "", "", RUN_INPUT_FROM_SENDER), 0);
+    EXPECT_EQ(program_run(document.c_str(), "", "", RUN_KEEP_OBJECT | RUN_PIPE_OUTPUT), 0);
+    EXPECT_EQ(program_run(document.c_str(), "", "", RUN_INPUT_FROM_SENDER), 0);
 
     auto* opened =
-        reinterpret_cast<program_object*>(program_run(document.string().c_str(), "", "", RUN_KEEP_OBJECT | RUN_HIDDEN));
+        reinterpret_cast<program_object*>(program_run(document.c_str(), "", "", RUN_KEEP_OBJECT | RUN_HIDDEN));
     ASSERT_NE(opened, nullptr) << "the default action for text documents";
     EXPECT_EQ(opened->process_id, -1);
     EXPECT_EQ(opened->output_read, 0);
