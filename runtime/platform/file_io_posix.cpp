@@ -18,6 +18,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// Positions past 2 GiB on 32-bit systems need the 64-bit offsets that the
+// build asks for with _FILE_OFFSET_BITS.
+static_assert(sizeof(off_t) == 8, "32-bit file offsets");
+
 #include "runtime/platform/file_io.h"
 
 namespace quillgate {
