@@ -1,7 +1,6 @@
 // Loading: the tree and document fields each kind of file gives, in every
 // chunking; line-end detection; status codes, slots and the string pool.
 // Arbitrary input and round trips are the load-and-save fuzz target's.
-#include "runtime/core/heap.h"
 #include "tests/xml/xml_support.h"
 
 namespace quillgate::xmltest {
@@ -115,20 +114,6 @@ TEST_F(Load, StatusSlotsAndPartialTrees) {
         EXPECT_EQ(xml_status(0), XML_STATUS_READ_ERROR) << bytes;
         EXPECT_STREQ(xml_root_element(0)->text, "x");
     }
-}
-
-TEST_F(Load, StringPoolServesSmallRequestsOnly) {
-    ASSERT_NE(load_memory(0, "<a b='c'>text</a>", 24), 0);
-    xml_document* document = xml_document_get(0);
-    for (int i = 0; i < 200; ++i)
-        EXPECT_FALSE(xml_separately_owned(xml_pool_alloc(document, static_cast<std::size_t>(i % 9)))) << i;
-    void* large = xml_pool_alloc(document, 2000);
-    EXPECT_TRUE(xml_separately_owned(large));
-    heap_free(large);
-    EXPECT_FALSE(xml_separately_owned(xml_root_element(0)->name) || xml_separately_owned(xml_root_element(0)->text));
-    // The document node is never closed: its text stays a block of its own.
-    ASSERT_NE(load_memory(0, " <a/> ", 24), 0);
-    EXPECT_TRUE(xml_separately_owned(xml_document_get(0)->document_node->text));
 }
 
 } // namespace
