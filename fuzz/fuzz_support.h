@@ -7,9 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <string>
-
-#include <unistd.h>
 
 #include "runtime/runtime.h"
 
@@ -40,12 +39,16 @@ inline void remove_scratch() {
 // A folder of this process's own for the files an input becomes.
 inline const std::string& scratch_folder() {
     static std::string folder = [] {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/quillgate-fuzz-XXXXXX";
-        require(mkdtemp(pattern.data()) != nullptr, "mkdtemp");
-        scratch_path() = pattern;
+        namespace fs = std::filesystem;
+        std::random_device random;
+        fs::path made;
+        std::error_code error;
+        do made = fs::temp_directory_path() / ("quillgate-fuzz-" + std::to_string(random()));
+        while (!fs::create_directory(made, error) && !error);
+        require(!error, "a scratch folder of its own");
+        scratch_path() = made.string();
         std::atexit(remove_scratch);
-        return pattern;
+        return scratch_path();
     }();
     return folder;
 }

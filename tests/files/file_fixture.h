@@ -1,12 +1,12 @@
-// Shared set-up of the file tests: a temporary folder per test, byte-exact
-// helpers to lay files out and read them back, and file slots created before
-// the heap is measured (a numbered slot's block lives as long as the table).
+// The file tests' fixture: a temporary folder per test, byte-exact helpers,
+// and file slots made before the heap is measured (a numbered slot's block
+// lives as long as the table).
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
+#include <random>
 #include <string>
 
 #include "runtime/core/slots.h"
@@ -19,11 +19,8 @@ namespace quillgate::testing {
 class FileTest : public HeapChecked {
 protected:
     void SetUp() override {
-        static std::atomic<int> serial{0};
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("quillgate-files-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                   std::to_string(serial++) + "-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-        std::filesystem::remove_all(folder_);
+        folder_ =
+            std::filesystem::temp_directory_path() / ("quillgate-files-" + std::to_string(std::random_device()()));
         std::filesystem::create_directories(folder_);
         for (object_id slot = 0; slot < 8; ++slot) slot_acquire(file_table(), slot);
         HeapChecked::SetUp();
@@ -38,19 +35,22 @@ protected:
     std::string path(const std::string& name) const { return (folder_ / name).string(); }
     void lay(const std::string& name, const std::string& bytes) const { write_file(folder_ / name, bytes); }
     std::string content(const std::string& name) const { return read_file(folder_ / name); }
-
     std::intptr_t open(object_id slot, const std::string& name) const { return file_open(slot, path(name).c_str()); }
     std::intptr_t open(object_id slot, const std::string& name, int mode, int options) const {
         return file_open_with_mode(slot, path(name).c_str(), mode, options);
     }
-
     static std::string line(object_id slot, int flags = ENCODING_8BIT) {
         return std::string(file_read_line(slot, flags).view());
+    }
+    // The next `count` lines, each followed by "|".
+    static std::string lines(object_id slot, int count) {
+        std::string out;
+        while (count-- > 0) out += line(slot) + "|";
+        return out;
     }
     static std::int32_t write(object_id slot, const std::string& text, int encoding = ENCODING_8BIT) {
         return file_write_text(slot, text.c_str(), encoding);
     }
-
     static file_object* record(object_id slot) { return static_cast<file_object*>(slot_get(file_table(), slot)); }
 
 private:

@@ -39,11 +39,9 @@ inline std::intptr_t load_memory(object_id slot, std::string_view bytes, int enc
 }
 
 inline std::string show(const char* s) {
-    if (s == nullptr) return "<none>";
-    std::string out;
-    for (; *s != '\0'; ++s) {
+    std::string out = s == nullptr ? "<none>" : "";
+    for (char hex[5]; s != nullptr && *s != '\0'; ++s) {
         auto c = static_cast<unsigned char>(*s);
-        char hex[5];
         std::snprintf(hex, sizeof hex, "\\x%02X", c);
         out += c == '\r' ? "\\r" : c == '\n' ? "\\n" : c < 0x20 || c >= 0x7F ? hex : std::string(1, *s);
     }

@@ -1,0 +1,78 @@
+// POSIX: share modes have no mandatory equivalent, so the file primitives
+// ignore them; and the ANSI code page is UTF-8, the codec behind the UTF-16
+// texts, with one replacement per maximal ill-formed part.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "runtime/files/convert.h"
+#include "runtime/platform/text_codepage.h"
+#include "tests/files/file_fixture.h"
+
+namespace quillgate::testing {
+namespace {
+
+using namespace std::string_literals;
+using Sharing = FileTest;
+
+TEST_F(Sharing, ShareModesAreNotEnforced) {
+    ASSERT_NE(open(1, "s.txt", 2, 0), 0);
+    ASSERT_NE(open(2, "s.txt", 2, 0), 0);
+    EXPECT_EQ(write(1, "one"), 3);
+    file_close(1);
+    EXPECT_EQ(file_seek(2, 3), 3u);
+    EXPECT_EQ(write(2, "two"), 3);
+    file_close(2);
+    EXPECT_EQ(content("s.txt"), "onetwo");
+}
+
+TEST_F(Sharing, Mode3FallsBackToTruncatingAWriteOnlyFile) {
+    lay("locked.txt", "old content");
+    std::filesystem::permissions(path("locked.txt"), std::filesystem::perms::owner_write);
+    if (open(1, "locked.txt", 1, 0) != 0) GTEST_SKIP() << "permissions do not bind this user";
+    ASSERT_NE(open(1, "locked.txt", 3, 0), 0);
+    EXPECT_EQ(write(1, "new"), 3);
+    file_close(1);
+    std::filesystem::permissions(path("locked.txt"), std::filesystem::perms::owner_all);
+    EXPECT_EQ(content("locked.txt"), "new");
+}
+
+using CodePage = HeapChecked;
+using units = std::vector<std::uint16_t>;
+
+TEST_F(CodePage, Utf8AndUtf16BothWays) {
+    constexpr std::uint16_t bad = 0xFFFD;
+    const std::pair<std::string, units> cases[] = {
+        {"A\xC3\xA9", {'A', 0xE9}},
+        {"\xE2\x82\xAC", {0x20AC}},
+        {"\xF0\x9F\x98\x80", {0xD83D, 0xDE00}},
+        {"\xE2\x82"s + "A", {bad, 'A'}},
+        {"\xE9\xFF\xC0\x80", {bad, bad, bad, bad}},
+        {"\xED\xA0\x80", {bad, bad, bad}},          // a surrogate
+        {"\xF4\x90\x80\x80", {bad, bad, bad, bad}}, // beyond U+10FFFF
+    };
+    for (const auto& [utf8, expected] : cases) {
+        units wide(utf8.size() + 1);
+        const int n = static_cast<int>(utf8.size());
+        EXPECT_EQ(os_ansi_to_wide(utf8.data(), n, nullptr, 0), static_cast<int>(expected.size()));
+        wide.resize(static_cast<std::size_t>(os_ansi_to_wide(utf8.data(), n, wide.data(), n + 1)));
+        EXPECT_EQ(wide, expected) << ::testing::PrintToString(utf8);
+    }
+    // -1 counts the terminator; too small a destination fails.
+    std::uint16_t two[2];
+    EXPECT_EQ(os_ansi_to_wide("ab", -1, nullptr, 0), 3);
+    EXPECT_EQ(os_ansi_to_wide("ab", -1, two, 2) + os_ansi_to_wide("ab", 0, nullptr, 0), 0);
+    const std::uint16_t pair[] = {'x', 0xD83D, 0xDE00, 0xE9, 0};
+    char out[16] = {};
+    EXPECT_EQ(os_wide_to_ansi(pair, -1, nullptr, 0), 8);
+    EXPECT_EQ(os_wide_to_ansi(pair, -1, out, 16), 8);
+    EXPECT_EQ(std::string(out), "x\xF0\x9F\x98\x80\xC3\xA9");
+    EXPECT_EQ(os_wide_to_ansi(pair, -1, out, 7), 0);
+    const std::uint16_t lone[] = {0xDC00, 'a', 0xD800};
+    EXPECT_EQ(utf16_to_ansi(lone, 3), "?a?");
+    EXPECT_EQ(ansi_to_utf16("\xC3\xA9"), "\xE9\0"s);
+    EXPECT_EQ(ansi_to_utf16("\xE9"), "\xFD\xFF"s);
+}
+
+} // namespace
+} // namespace quillgate::testing
