@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -120,9 +121,12 @@ protected:
             for (object_id slot = 0; slot < 8; ++slot) slot_acquire(xml_table(), slot);
             return true;
         }();
+        static const std::string run_tag = std::to_string(std::random_device{}());
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         folder_ = std::filesystem::temp_directory_path() /
-                  (std::string("quillgate-xml-") + info->test_suite_name() + "-" + info->name());
+                  // A number of this run's own, so that two builds tested at
+                  // once never share a folder.
+                  (std::string("quillgate-xml-") + info->test_suite_name() + "-" + info->name() + "-" + run_tag);
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_);
         HeapChecked::SetUp();
