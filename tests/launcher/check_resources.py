@@ -184,6 +184,9 @@ def check_manifest(resources):
     levels = [e.get("level") for e in root.iter() if e.tag.endswith("requestedExecutionLevel")]
     if levels != ["asInvoker"]:
         raise Problem("execution level %r, expected asInvoker" % levels)
+    pages = [e.text for e in root.iter() if e.tag.endswith("}activeCodePage")]
+    if pages != ["UTF-8"]:
+        raise Problem("active code page %r, expected UTF-8" % pages)
 
 
 def check(path, version):
