@@ -43,6 +43,20 @@ bool absent_or_empty(const char* path) {
     return empty;
 }
 
+// Whether an empty first line came from a state file that does hold a
+// folder: the read failed (memory short), and nothing may be decided on it,
+// or a move would be taken for a first run and the stored paths left behind.
+bool folder_unread(const char* state_path) {
+    os_handle handle = os_file_open(state_path, OS_GENERIC_READ, OS_SHARE_READ | OS_SHARE_WRITE, OS_OPEN_EXISTING,
+                                    OS_ATTRIBUTE_NORMAL);
+    if (!handle) return true;
+    char first = '\n';
+    bool unread =
+        os_file_size(handle) != 0 && (os_file_read(handle, &first, 1) != 1 || std::strchr("\r\n", first) == nullptr);
+    os_file_close(handle);
+    return unread;
+}
+
 // What a conversion of a folder gave.
 constexpr int memory_short = -1;
 constexpr int cannot_hold = 0;
@@ -221,7 +235,7 @@ void sync_workspace_folder(const char* launcher_folder, const char* editor_folde
     text config_path = text::concat(editor_folder, config_file_name);
     if (!state_path.empty() && !config_path.empty() && file_open(state_file_slot, state_path.c_str())) {
         text recorded = file_read_line(state_file_slot, ENCODING_8BIT);
-        if (recorded != std::string_view(launcher_folder)) {
+        if (recorded != std::string_view(launcher_folder) && !(recorded.empty() && folder_unread(state_path.c_str()))) {
             // The kit moved from the folder recorded last time, when there
             // is one: the paths stored under it follow.
             const bool moved = !recorded.empty() && recorded.view().back() == path_separator;

@@ -1,193 +1,168 @@
-// The workspace folder synchronisation on a kit laid out in a temporary
-// folder: state file, configuration edit, and what is left alone.
+// Stored paths following a moved kit: the matching rules in one table and as
+// properties of generated texts; the editor files moved in their own
+// encodings; and the whole synchronisation under injected failures.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
-#include <thread>
+#include <cstdio>
+#include <random>
+#include <set>
 
+#include "launcher/kit_paths.h"
 #include "launcher/sync.h"
+#include "runtime/files/convert.h"
 #include "runtime/files/files.h"
-#include "runtime/platform/text_codepage.h"
 #include "runtime/xml/xml.h"
-#include "tests/support/files.h"
+#include "tests/launcher/kit.h"
 #include "tests/support/heap_check.h"
 
 namespace quillgate {
 namespace {
 
-namespace fs = std::filesystem;
-using testing::read_file;
-using testing::write_file;
+using namespace quillgate::testing;
 
-const std::string separator(1, static_cast<char>(fs::path::preferred_separator));
-const std::string utf8_declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>";
-const std::string one_root =
-    "    <FileBrowser latestSelectedItem=\"\">\r\n        <root foldername=\"C:\\old\\work\" />\r\n"
-    "    </FileBrowser>\r\n";
+const std::set<std::string, std::less<>> on_disk = {"F:\\docs\\n.txt", "F:\\both", "E:\\both", "F:\\My Docs\\a b.txt"};
+int in_set(const void*, std::string_view path) { return on_disk.count(path) ? 1 : 0; }
 
-void replace_once(std::string& in, const std::string& from, const std::string& to) {
-    std::size_t at = in.find(from);
-    ASSERT_NE(at, std::string::npos) << from;
-    in.replace(at, from.size(), to);
+// The piece after the move, and how many paths moved.
+std::pair<std::string, long> moved(std::string_view piece, std::string_view from, std::string_view to, bool nocase) {
+    kit_move move{from, to, nocase};
+    if (only_drive_letter_differs(from, to, nocase, '\\')) move.exists = in_set;
+    text out;
+    long count = move_kit_paths(piece, move, &out);
+    return {count > 0 ? std::string(out.view()) : std::string(piece), count};
 }
 
-// The editor's configuration in its usual shape: CR LF, four-space indent.
-std::string configuration(const std::string& browser, const std::string& declaration = utf8_declaration) {
-    return declaration +
-           "\r\n<NotepadPlus>\r\n    <GUIConfigs>\r\n        <GUIConfig name=\"Caf\xC3\xA9\" visible='yes'>"
-           "standard</GUIConfig>\r\n    </GUIConfigs>\r\n    <!-- panel -->\r\n" +
-           browser + "</NotepadPlus>\r\n";
+class KitPaths : public HeapChecked {};
+
+TEST_F(KitPaths, MatchingTable) {
+    const char* const rows[][5] = {
+        // piece, old folder, new folder, "i" to ignore case, piece after
+        {"E:\\kit\\a e:\\KIT\\b", "E:\\kit\\", "D:\\n\\", "i", "D:\\n\\a D:\\n\\b"},
+        {"E:\\kit\\a e:\\KIT\\b", "E:\\kit\\", "D:\\n\\", "", "D:\\n\\a e:\\KIT\\b"},
+        {"E:\\kit2\\a E:\\kit xE:\\kit\\ C:\\E:\\kit\\", "E:\\kit\\", "D:\\n\\", "i", nullptr},
+        {"\"E:\\kit\\r.exe\" -o=E:\\kit\\w;E:\\kit\\v", "E:\\kit\\", "D:\\n\\", "i",
+         "\"D:\\n\\r.exe\" -o=D:\\n\\w;D:\\n\\v"},
+        {"E:\\caf\xC3\xA9\\ E:\\CAF\xC3\x89\\", "E:\\caf\xC3\xA9\\", "D:\\", "i", "D:\\ E:\\CAF\xC3\x89\\"},
+        {"/old/kit/a:/old/kit/b /x/old/kit/c", "/old/kit/", "/new/", "", "/new/a:/new/b /x/old/kit/c"},
+        {"/a/b/x /a/y", "/a/", "/a/b/", "", "/a/b/x /a/b/y"},
+        {"/a/b/x", "/a/b/", "/a/", "", "/a/x"},
+        // The drive letter alone changed: what exists only under the new
+        // letter moves (the candidate path ends at a quote or a space).
+        {"E:\\docs\\n.txt|E:\\both|E:\\gone|C:\\docs\\n.txt", "E:\\kit\\", "F:\\kit\\", "i",
+         "F:\\docs\\n.txt|E:\\both|E:\\gone|C:\\docs\\n.txt"},
+        {"\"E:\\My Docs\\a b.txt\" -x e:\\kit\\k", "E:\\kit\\", "F:\\kit\\", "i",
+         "\"F:\\My Docs\\a b.txt\" -x F:\\kit\\k"},
+        {"E:\\docs\\n.txt", "E:\\kit\\", "F:\\kit2\\", "i", nullptr},
+    };
+    for (const auto& row : rows) {
+        const auto [once, count] = moved(row[0], row[1], row[2], *row[3] != 0);
+        EXPECT_EQ(once, row[4] ? row[4] : row[0]) << row[0];
+        EXPECT_EQ(moved(once, row[1], row[2], *row[3] != 0).second, 0) << "moved again: " << once;
+    }
 }
 
-class WorkspaceSync : public testing::HeapChecked {
+TEST_F(KitPaths, MovingIsIdempotentAndReplacesWholeFolders) {
+    std::mt19937 random(12);
+    const std::string folders[][2] = {{"E:\\kit\\", "C:\\Users\\k\\"}, {"/o/", "/o/n/"}, {"/a/b/", "/b/"}};
+    const char* const parts[] = {"E:\\kit\\", "e:\\KIT\\", "/o/", "/a/b/", "/b/", "x", " ", "\"", "\\", "/", "2"};
+    for (int round = 0; round < 3000; ++round) {
+        const auto& folder = folders[round % 3];
+        std::string piece;
+        for (int k = random() % 12; k > 0; --k) piece += parts[random() % std::size(parts)];
+        const bool nocase = round % 2 != 0;
+        const auto [once, count] = moved(piece, folder[0], folder[1], nocase);
+        ASSERT_GE(count, 0);
+        EXPECT_EQ(once.size(), piece.size() + count * (folder[1].size() - folder[0].size())) << piece;
+        EXPECT_EQ(moved(once, folder[0], folder[1], nocase).second, 0) << piece;
+    }
+}
+
+class EditorFiles : public HeapChecked {
 protected:
     void SetUp() override {
         // Numbered slots keep their blocks for reuse; make them exist before
         // the heap's count is taken.
         slot_acquire(file_table(), state_file_slot);
         slot_acquire(xml_table(), config_document_slot);
-        testing::HeapChecked::SetUp();
-        static int counter = 0;
-        kit_ = fs::temp_directory_path() /
-               ("quillgate-sync-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
-                std::to_string(++counter));
-        fs::create_directories(kit_ / "notepad");
+        HeapChecked::SetUp();
     }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::permissions(config(), fs::perms::owner_write, fs::perm_options::add, ignored);
-        fs::remove_all(kit_, ignored);
-        testing::HeapChecked::TearDown();
+    void sync(const std::string& launcher) {
+        sync_workspace_folder(launcher.c_str(), kit_.file("").string().c_str());
+        xml_free(config_document_slot); // the launcher keeps it until shutdown
     }
-
-    fs::path config() const { return kit_ / "notepad" / "config.xml"; }
-    fs::path state() const { return kit_ / "notepad" / "state.txt"; }
-    void sync(const std::string& launcher, const std::string& editor = "notepad") {
-        sync_workspace_folder(launcher.c_str(), ((kit_ / editor).string() + separator).c_str());
-        // The launcher keeps the document until shutdown; the test ends it.
-        xml_free(config_document_slot);
-    }
-    bool root_is(const std::string& launcher) const {
-        return read_file(config()).find("foldername=\"" + launcher + "work\"") != std::string::npos;
-    }
-    void make_read_only(bool read_only) {
-        fs::permissions(config(),
-                        read_only ? fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write
-                                  : fs::perms::owner_write,
-                        read_only ? fs::perm_options::remove : fs::perm_options::add);
-    }
-
-    fs::path kit_;
+    std::string state() const { return read_file(kit_.file("state.txt")); }
+    Kit kit_{"sync"};
 };
 
-TEST_F(WorkspaceSync, FirstRunRecordsFolderAndPointsRootAtWork) {
-    write_file(config(), configuration(one_root));
-    sync("D:\\tools\\");
-    EXPECT_EQ(read_file(state()), "D:\\tools\\");
-    // Only the root, the declaration's spacing and the quotes change.
-    std::string expected = configuration(one_root, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
-    replace_once(expected, "C:\\old\\work\" />", "D:\\tools\\work\"/>");
-    replace_once(expected, "visible='yes'", "visible=\"yes\"");
-    EXPECT_EQ(read_file(config()), expected);
+// A character in the ANSI code page: its UTF-8 bytes where that is UTF-8,
+// its one byte where a single-byte page has it, else nothing.
+std::string in_ansi(const std::string& utf8, std::uint16_t unit) {
+    for (const std::string& bytes : {utf8, std::string(1, static_cast<char>(unit))}) {
+        text wide = ansi_to_utf16(bytes.c_str());
+        if (wide.size() == 2 && *reinterpret_cast<const std::uint16_t*>(wide.c_str()) == unit) return bytes;
+    }
+    return "";
 }
 
-TEST_F(WorkspaceSync, OnlyAnotherFolderOnTheStateFilesFirstLineIsAChange) {
-    write_file(config(), configuration(one_root));
-    sync("D:\\tools\\");
-    const std::string saved = read_file(config());
-    const auto stamp = fs::last_write_time(config());
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    sync("D:\\tools\\");
-    EXPECT_EQ(fs::last_write_time(config()), stamp) << "not rewritten";
-    EXPECT_EQ(read_file(state()), "D:\\tools\\");
+TEST_F(EditorFiles, FollowTheKitInTheirOwnEncoding) {
+    const std::string launcher = "D:\\caf" + in_ansi("\xC3\xA9", 0xE9) + "\\";
+    kit_.lay_out(old_kit);
+    write_file(kit_.file("state.txt"), old_kit);
+    sync(launcher);
+    kit_.expect_files("D:\\caf\xC3\xA9\\");
+    EXPECT_EQ(state(), launcher);
+    write_file(kit_.file("state.txt"), launcher + "\r\nmore");
+    write_file(kit_.file("config.xml"), "");
+    sync(launcher);
+    EXPECT_EQ(state(), launcher + "\r\nmore") << "only the first line counts";
 
-    write_file(state(), "D:\\tools\\\r\nsomething else\n");
-    sync("D:\\tools\\");
-    EXPECT_EQ(read_file(config()), saved);
-    EXPECT_EQ(read_file(state()), "D:\\tools\\\r\nsomething else\n");
-
-    // A move, and then the same folder in other letters.
-    for (const std::string folder : {"E:\\kit\\", "e:\\KIT\\"}) {
+    // A file saved as ISO-8859-1 takes é as one byte, and a folder it cannot
+    // hold not at all; either way the folder is recorded.
+    auto latin1 = [](std::string s) { return s.replace(s.find("UTF-8"), 5, "ISO-8859-1"); };
+    const std::string cases[][2] = {{launcher, "D:\\caf\xE9\\"},
+                                    {"D:\\" + in_ansi("\xE4\xBE\x8B", 0x4F8B) + "\\", old_kit}};
+    for (const auto& [folder, in_file] : cases) {
+        if (folder == "D:\\\\") continue; // no such character in this code page
+        write_file(kit_.file("config.xml"), latin1(kit_file(0, old_kit)));
+        write_file(kit_.file("state.txt"), old_kit);
         sync(folder);
-        EXPECT_TRUE(root_is(folder)) << folder;
-        EXPECT_EQ(read_file(state()), folder);
+        EXPECT_EQ(read_file(kit_.file("config.xml")), latin1(kit_file(0, in_file)));
+        EXPECT_EQ(state(), folder);
     }
 }
 
-TEST_F(WorkspaceSync, OnlyTheFirstRootChangesAndAMissingAttributeIsAdded) {
-    write_file(config(), configuration("    <FileBrowser>\r\n        <root a=\"1\"/>\r\n"
-                                       "        <root foldername=\"x\"/>\r\n    </FileBrowser>\r\n"));
-    sync("D:\\k\\");
-    const std::string saved = read_file(config());
-    EXPECT_NE(saved.find("<root a=\"1\" foldername=\"D:\\k\\work\"/>"), std::string::npos) << saved;
-    EXPECT_NE(saved.find("<root foldername=\"x\"/>"), std::string::npos) << saved;
-}
-
-TEST_F(WorkspaceSync, ConfigurationsTheLauncherDoesNotEditAreLeftAloneAndRecorded) {
-    const std::string other_main =
-        "<?xml version=\"1.0\"?>\n<notepadplus><FileBrowser><root/></FileBrowser></notepadplus>\n";
-    for (const std::string& content :
-         {other_main, configuration(one_root + "<unclosed>"), configuration("    <FileBrowser/>\r\n"), std::string()}) {
-        // The empty case stands for no configuration at all.
-        fs::remove(config());
-        if (!content.empty()) write_file(config(), content);
-        fs::remove(state());
-        sync("D:\\tools\\");
-        EXPECT_EQ(fs::exists(config()), !content.empty());
-        EXPECT_EQ(read_file(config()), content);
-        EXPECT_EQ(read_file(state()), "D:\\tools\\");
+// Every allocation and every I/O call fails in turn, once or from then on:
+// nothing leaks, each file is wholly old or wholly new, no temporary file
+// is left, and the state file records the move only once all files have it.
+TEST_F(EditorFiles, EveryAllocationAndIoFailure) {
+    const std::string launcher = "D:\\new kit\\";
+    for (bool persistent : {false, true}) {
+        for (bool io : {false, true}) {
+            int n = 0;
+            for (bool fired = true; fired && !HasFailure() && n < 100000; ++n) {
+                kit_.lay_out(old_kit);
+                write_file(kit_.file("state.txt"), old_kit);
+                io ? io_fail_after(n, persistent) : heap_fail_after(n, persistent);
+                sync(launcher);
+                fired = io ? io_fault_fired() : heap_fault_fired();
+                heap_fail_after(-1);
+                io_fail_after(-1);
+                int moved = 0;
+                for (int k = 0; k < 3; ++k) {
+                    const std::string now = read_file(kit_.file(editor_files[k][0]));
+                    moved += now == kit_file(k, launcher);
+                    EXPECT_TRUE(now == kit_file(k, launcher) || now == kit_file(k, old_kit)) << n << " " << k;
+                }
+                EXPECT_TRUE(state() != launcher || moved == 3) << "failure point " << n;
+                EXPECT_EQ(std::distance(fs::directory_iterator(kit_.file("")), fs::directory_iterator()), 4) << n;
+                EXPECT_TRUE(fired || state() == launcher);
+            }
+            EXPECT_GT(n, io ? 10 : 50);
+            std::printf("failure points (%s, %s): %d\n", io ? "I/O" : "allocation", persistent ? "persistent" : "once",
+                        n);
+        }
     }
-}
-
-TEST_F(WorkspaceSync, UnwritableFilesRecordNothingAndAreRetriedLater) {
-    const std::string content = configuration(one_root);
-    write_file(config(), content);
-    write_file(state(), "C:\\old\\");
-    make_read_only(true);
-    sync("D:\\tools\\");
-    EXPECT_EQ(read_file(config()), content);
-    EXPECT_EQ(read_file(state()), "C:\\old\\");
-
-    make_read_only(false);
-    sync("D:\\tools\\");
-    EXPECT_TRUE(root_is("D:\\tools\\"));
-    EXPECT_EQ(read_file(state()), "D:\\tools\\");
-
-    // No state file can be opened in an editor folder that is not there.
-    write_file(config(), content);
-    sync("E:\\kit\\", "absent");
-    EXPECT_EQ(read_file(config()), content);
-    EXPECT_FALSE(fs::exists(kit_ / "absent"));
-}
-
-// The launcher folder is in the ANSI code page: é there is one byte where
-// that is a single-byte code page, two where it is UTF-8.
-std::string ansi_e_acute() {
-    for (const std::string bytes : {"\xE9", "\xC3\xA9"}) {
-        std::uint16_t wide[4] = {};
-        if (os_ansi_to_wide(bytes.c_str(), -1, wide, 4) == 2 && wide[0] == 0xE9) return bytes;
-    }
-    return {};
-}
-
-TEST_F(WorkspaceSync, FolderIsWrittenInTheConfigurationsOwnEncoding) {
-    const std::string e_acute = ansi_e_acute();
-    ASSERT_FALSE(e_acute.empty()) << "no é in the ANSI code page";
-    const std::string launcher = "D:\\caf" + e_acute + "\\";
-
-    write_file(config(), configuration(one_root));
-    sync(launcher);
-    std::string saved = read_file(config());
-    EXPECT_EQ(saved.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n", 0), 0u) << saved;
-    EXPECT_TRUE(root_is("D:\\caf\xC3\xA9\\")) << saved;
-    EXPECT_NE(saved.find("name=\"Caf\xC3\xA9\""), std::string::npos) << "other non-ASCII bytes stay as they were";
-    EXPECT_EQ(read_file(state()), launcher);
-
-    fs::remove(state());
-    write_file(config(), configuration(one_root, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"));
-    sync(launcher);
-    EXPECT_TRUE(root_is(launcher)) << read_file(config());
 }
 
 } // namespace
