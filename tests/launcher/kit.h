@@ -1,5 +1,5 @@
-// A portable kit laid out in a temporary folder, the editor files it keeps
-// paths in, and the launcher run in it as the user would: current directory
+// A portable kit laid out in a temporary folder, the editor files that keep
+// paths, and the real launcher run in it as the user would: current directory
 // the kit, the stand-in editor as notepad\notepad++.exe.
 #pragma once
 
@@ -30,15 +30,14 @@ inline bool process_appears(const std::string& image) {
     return wait_until([&] { return is_process_running(image.c_str()) != 0; });
 }
 inline std::string stamp() { return std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()); }
-inline const std::string sep(1, static_cast<char>(fs::path::preferred_separator));
-// The folder a kit was moved from: E:\kit\ on Windows.
-inline const std::string old_kit = sep == "\\" ? "E:\\kit\\" : "/media/E/kit/";
+// The folder a kit was moved from.
+inline const std::string old_kit = fs::path::preferred_separator == '\\' ? "E:\\kit\\" : "/media/E/kit/";
 
 // The editor's files in the launcher's saved form. {K} stands for the kit
 // folder (old before the move, new after), {U} for it in other letters
-// (followed only where paths ignore case), {O} for the old folder where it
-// never moves (comments, instructions, inside another path) and {S} for it
-// without its separator (a sibling folder).
+// (followed where paths ignore case), {O} for the old folder where it never
+// moves (comments, instructions, inside another path), {S} for it without
+// its separator (a sibling folder).
 inline const char* const editor_files[][2] = {
     {"config.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<NotepadPlus>\r\n  <!-- {O} -->\r\n"
                    "  <History><File filename=\"{K}work\\a.txt\"/><File filename=\"{U}b.txt\"/>"
@@ -54,14 +53,13 @@ inline const char* const editor_files[][2] = {
                       "</UserDefinedCommands></NotepadPlus>\r\n"},
 };
 
-inline std::string kit_file(int file, const std::string& kit, const std::string& old = old_kit) {
-    std::string upper = old;
+inline std::string kit_file(int file, const std::string& kit) {
+    std::string upper = old_kit, content = editor_files[file][1];
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    std::string content = editor_files[file][1];
     for (auto [key, value] : {std::pair{"{K}", kit},
-                              {"{U}", kit == old || !path_ignores_case ? upper : kit},
-                              std::pair{"{O}", old},
-                              {"{S}", old.substr(0, old.size() - 1)}}) {
+                              {"{U}", kit == old_kit || !path_ignores_case ? upper : kit},
+                              {"{O}", old_kit},
+                              {"{S}", old_kit.substr(0, old_kit.size() - 1)}}) {
         for (std::size_t at; (at = content.find(key)) != std::string::npos;) content.replace(at, 3, value);
     }
     return content;
@@ -83,20 +81,17 @@ public:
         std::error_code ignored;
         fs::remove_all(root_, ignored);
         fs::remove(log_, ignored);
+        fs::remove(log_.string() + ".go", ignored);
     }
 
     const fs::path& root() const { return root_; }
     fs::path file(const std::string& name) const { return root_ / "notepad" / name; }
-    // The launcher folder, as its bytes (UTF-8 wherever the name is not ASCII).
+    // The launcher folder as its bytes: UTF-8 where the name is not ASCII.
     std::string folder() const { return reinterpret_cast<const char*>((root_ / "").u8string().c_str()); }
     std::map<std::string, std::string> last_editor_run() const { return editor_last_run(log_); }
     void install_editor() const { fs::copy_file(standin_path("editor"), file("notepad++.exe")); }
-    // The editor files as they stand before (kit = old_kit) or after a move.
     void lay_out(const std::string& kit) const {
         for (int k = 0; k < 3; ++k) write_file(file(editor_files[k][0]), kit_file(k, kit));
-    }
-    void expect_files(const std::string& kit) const {
-        for (int k = 0; k < 3; ++k) EXPECT_EQ(read_file(file(editor_files[k][0])), kit_file(k, kit)) << k;
     }
 
     program_object* keep(program_object* program) {
@@ -105,13 +100,13 @@ public:
     }
     // A stand-in sleeper running under the given image name until the kit goes.
     program_object* start_sleeper(const std::string& image) {
-        fs::path path = root_ / image;
-        if (!fs::exists(path)) fs::copy_file(standin_path("sleeper"), path);
-        return keep(reinterpret_cast<program_object*>(program_run(path.string().c_str(), "", "", RUN_KEEP_OBJECT)));
+        if (!fs::exists(root_ / image)) fs::copy_file(standin_path("sleeper"), root_ / image);
+        return keep(
+            reinterpret_cast<program_object*>(program_run((root_ / image).string().c_str(), "", "", RUN_KEEP_OBJECT)));
     }
     // Detached from the test's console, as when started from the desktop. It
     // inherits the kit as its current directory, whatever the name's
-    // characters (a folder given as 8-bit text would be in the test's code page).
+    // characters (a folder given as 8-bit text is in the test's code page).
     program_object* start_launcher(bool hold_editor = false) {
         fs::remove(log_);
         set_environment("QUILLGATE_EDITOR_LOG", log_.string().c_str());
