@@ -65,12 +65,11 @@ int drive_path_moves(std::string_view piece, std::size_t at, const kit_move& mov
 
 } // namespace
 
-bool only_drive_letter_differs(std::string_view old_folder, std::string_view new_folder, bool ignore_case,
-                               char separator) {
+bool only_drive_letter_differs(std::string_view old_folder, std::string_view new_folder, bool ignore_case) {
     if (old_folder.size() < 3 || old_folder.size() != new_folder.size()) return false;
     if (!is_drive_letter(old_folder[0]) || !is_drive_letter(new_folder[0])) return false;
     if (fold(old_folder[0], true) == fold(new_folder[0], true)) return false;
-    if (old_folder[1] != ':' || old_folder[2] != separator) return false;
+    if (old_folder[1] != ':' || (old_folder[2] != '\\' && old_folder[2] != '/')) return false;
     return starts_with(new_folder, 1, old_folder.substr(1), ignore_case);
 }
 

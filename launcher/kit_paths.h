@@ -26,9 +26,8 @@ struct kit_move {
 };
 
 // Whether the folders differ in the drive letter and nowhere else
-// (E:\kit\ and F:\kit\).
-bool only_drive_letter_differs(std::string_view old_folder, std::string_view new_folder, bool ignore_case,
-                               char separator);
+// (E:\kit\ and F:\kit\). Only Windows folders have one.
+bool only_drive_letter_differs(std::string_view old_folder, std::string_view new_folder, bool ignore_case);
 
 // The piece with every stored path moved; returns the number of paths moved
 // (0: the piece stays as it is, `moved` untouched), or -1 when memory ran

@@ -211,7 +211,7 @@ bool update_editor_file(object_id slot, const char* path, const char* launcher_f
         move.old_folder = old_in_form.view();
         move.new_folder = new_folder.view();
         move.ignore_case = path_ignores_case;
-        if (only_drive_letter_differs(move.old_folder, move.new_folder, move.ignore_case, path_separator)) {
+        if (only_drive_letter_differs(move.old_folder, move.new_folder, move.ignore_case)) {
             move.exists = exists_in_form;
             move.exists_context = &utf8;
         }

@@ -5,12 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <functional>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "launcher/desktop.h"
 #include "runtime/programs/programs.h"
@@ -26,8 +23,8 @@ inline bool wait_until(const std::function<bool()>& condition) {
     for (int i = 0; i < 500 && !condition(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     return condition();
 }
-inline bool process_appears(const std::string& image) {
-    return wait_until([&] { return is_process_running(image.c_str()) != 0; });
+inline bool process_appears(const char* image) {
+    return wait_until([&] { return is_process_running(image); });
 }
 inline std::string stamp() { return std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()); }
 // The folder a kit was moved from.
@@ -73,11 +70,8 @@ public:
         fs::create_directories(root_ / "notepad");
     }
     ~Kit() {
-        for (program_object* program : started_) {
-            kill_program(program);
-            program_wait(program, 10000);
-            program_close(program);
-        }
+        for (program_object* program : started_)
+            kill_program(program), program_wait(program, 10000), program_close(program);
         std::error_code ignored;
         fs::remove_all(root_, ignored);
         fs::remove(log_, ignored);
@@ -120,10 +114,7 @@ public:
         return keep(launcher);
     }
     void release_editor() const { write_file(log_.string() + ".go", "go"); }
-    int run_launcher() {
-        program_object* launcher = start_launcher();
-        return launcher ? program_wait(launcher, 60000) : -2;
-    }
+    int run_launcher() { return program_wait(start_launcher(), 60000); }
 
 private:
     fs::path root_;
