@@ -84,7 +84,24 @@ long move_kit_paths(std::string_view piece, const kit_move& move, text* moved) {
     std::size_t written = 0;
     std::size_t copied = 0; // piece bytes up to here are in `out`
     long count = 0;
+    // Every path that can change starts with the old folder's first byte
+    // (its drive letter, in any case where case is ignored).
+    const char first = from[0];
+    const char other = move.ignore_case && is_drive_letter(first) ? static_cast<char>(first ^ 0x20) : first;
+    // Byte for byte and without the drive rule, only the old folder itself.
+    const bool whole = !move.ignore_case && !move.exists;
     for (std::size_t at = 0; at < piece.size();) {
+        const void* hit = nullptr;
+        if (whole) {
+            at = piece.find(from, at);
+            if (at != std::string_view::npos) hit = piece.data() + at;
+        } else {
+            hit = std::memchr(piece.data() + at, first, piece.size() - at);
+            const void* hit_other = other == first ? nullptr : std::memchr(piece.data() + at, other, piece.size() - at);
+            if (!hit || (hit_other && hit_other < hit)) hit = hit_other;
+        }
+        if (!hit) break;
+        at = static_cast<std::size_t>(static_cast<const char*>(hit) - piece.data());
         if (!path_may_start(piece, at)) {
             ++at;
             continue;
