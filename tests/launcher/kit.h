@@ -88,15 +88,17 @@ public:
         for (int k = 0; k < 3; ++k) write_file(file(editor_files[k][0]), kit_file(k, kit));
     }
 
-    program_object* keep(program_object* program) {
-        if (program) started_.push_back(program);
-        return program;
+    // Programs started here end with the kit.
+    program_object* start(const std::string& program, const std::string& parameters = "", std::uint32_t flags = 0) {
+        auto* started = reinterpret_cast<program_object*>(
+            program_run(program.c_str(), parameters.c_str(), "", flags | RUN_KEEP_OBJECT));
+        if (started) started_.push_back(started);
+        return started;
     }
     // A stand-in sleeper running under the given image name until the kit goes.
     program_object* start_sleeper(const std::string& image) {
         if (!fs::exists(root_ / image)) fs::copy_file(standin_path("sleeper"), root_ / image);
-        return keep(
-            reinterpret_cast<program_object*>(program_run((root_ / image).string().c_str(), "", "", RUN_KEEP_OBJECT)));
+        return start((root_ / image).string());
     }
     // Detached from the test's console, as when started from the desktop. It
     // inherits the kit as its current directory, whatever the name's
@@ -107,11 +109,10 @@ public:
         set_environment("QUILLGATE_EDITOR_WAIT_FILE", hold_editor ? (log_.string() + ".go").c_str() : nullptr);
         const fs::path here = fs::current_path();
         fs::current_path(root_);
-        auto* launcher = reinterpret_cast<program_object*>(
-            program_run(launcher_path().c_str(), "", "", RUN_KEEP_OBJECT | RUN_HIDDEN));
+        program_object* launcher = start(launcher_path(), "", RUN_HIDDEN);
         fs::current_path(here);
         if (hold_editor && launcher) wait_until([&] { return last_editor_run()["complete"] == "1"; });
-        return keep(launcher);
+        return launcher;
     }
     void release_editor() const { write_file(log_.string() + ".go", "go"); }
     int run_launcher() { return program_wait(start_launcher(), 60000); }

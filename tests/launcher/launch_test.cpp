@@ -1,9 +1,22 @@
-// The launch sequence: the folder computation on its own, then the real
-// launcher binary run in temporary kits, one scenario after the other.
+// The launcher: stored paths matched in one table and as properties of
+// generated texts; a move of the editor files under every injected failure;
+// folders, names and titles; the console's close event and the release step
+// it runs; then the real launcher binary run in temporary kits, one scenario
+// after the other.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <future>
+#include <random>
+
+#include "launcher/kit_paths.h"
 #include "launcher/launch.h"
+#include "launcher/sync.h"
 #include "runtime/core/heap.h"
+#include "runtime/files/convert.h"
+#include "runtime/files/files.h"
+#include "runtime/frame.h"
+#include "runtime/xml/xml.h"
 #include "tests/launcher/kit.h"
 #include "tests/support/heap_check.h"
 
@@ -12,9 +25,111 @@ namespace {
 
 using namespace quillgate::testing;
 
-class Launch : public HeapChecked {};
+int on_disk(const void*, std::string_view path) {
+    return path == "F:\\d\\n" || path == "F:\\both" || path == "E:\\both" || path == "F:\\My D\\a b";
+}
 
-TEST_F(Launch, FoldersFollowTheCurrentDirectory) {
+// The piece after the move, and how many paths moved.
+std::pair<std::string, long> moved(std::string_view piece, std::string_view from, std::string_view to, bool nocase) {
+    kit_move move{from, to, nocase, only_drive_letter_differs(from, to, nocase) ? on_disk : nullptr};
+    text out;
+    long count = move_kit_paths(piece, move, &out);
+    return {count > 0 ? std::string(out.view()) : std::string(piece), count};
+}
+
+class Launcher : public HeapChecked {
+protected:
+    // Numbered slots keep their blocks for reuse; they must exist before the
+    // heap's count is taken.
+    void SetUp() override {
+        slot_acquire(file_table(), state_file_slot);
+        slot_acquire(xml_table(), config_document_slot);
+        HeapChecked::SetUp();
+    }
+    Kit kit_{"sync"};
+};
+
+TEST_F(Launcher, MatchTableAndGeneratedPieces) {
+    const char* const rows[][5] = {
+        // piece, old folder, new folder, "i" to ignore case, piece after
+        {"E:\\k\\a e:\\K\\b", "E:\\k\\", "D:\\n\\", "i", "D:\\n\\a D:\\n\\b"},
+        {"E:\\k\\a e:\\K\\b", "E:\\k\\", "D:\\n\\", "", "D:\\n\\a e:\\K\\b"},
+        {"E:\\k2\\a E:\\k xE:\\k\\ C:\\E:\\k\\", "E:\\k\\", "D:\\n\\", "i", nullptr},
+        {"\"E:\\k\\r.exe\" -o=E:\\k\\w;E:\\k\\v", "E:\\k\\", "D:\\n\\", "i", "\"D:\\n\\r.exe\" -o=D:\\n\\w;D:\\n\\v"},
+        {"E:\\\xC3\xA9\\ E:\\\xC3\x89\\", "E:\\\xC3\xA9\\", "D:\\", "i", "D:\\ E:\\\xC3\x89\\"},
+        {"/o/k/a:/o/k/b /x/o/k/c", "/o/k/", "/n/", "", "/n/a:/n/b /x/o/k/c"},
+        {"/a/b/x /a/y", "/a/", "/a/b/", "", "/a/b/x /a/b/y"}, // a new folder inside the old one
+        {"/a/b/x", "/a/b/", "/a/", "", "/a/x"},
+        // The drive letter alone changed: what exists only under the new
+        // letter moves; a candidate path ends at a quote, or at a space.
+        {"E:\\d\\n|E:\\both|E:\\gone|C:\\d\\n", "E:\\k\\", "F:\\k\\", "i", "F:\\d\\n|E:\\both|E:\\gone|C:\\d\\n"},
+        {"\"E:\\My D\\a b\" -x e:\\k\\k", "E:\\k\\", "F:\\k\\", "i", "\"F:\\My D\\a b\" -x F:\\k\\k"},
+        {"E:\\d\\n", "E:\\k\\", "F:\\k2\\", "i", nullptr},
+    };
+    for (const auto& row : rows) {
+        const auto [once, count] = moved(row[0], row[1], row[2], *row[3] != 0);
+        EXPECT_EQ(once, row[4] ? row[4] : row[0]) << row[0];
+        EXPECT_EQ(moved(once, row[1], row[2], *row[3] != 0).second, 0) << "moved again: " << once;
+    }
+    // Any text: whole folders are replaced, and a second move changes nothing.
+    std::mt19937 random(12);
+    const std::string folders[][2] = {{"E:\\kit\\", "C:\\Users\\k\\"}, {"/o/", "/o/n/"}, {"/a/b/", "/b/"}};
+    const char* const parts[] = {"E:\\kit\\", "e:\\KIT\\", "/o/", "/a/b/", "/b/", "x", " ", "\"", "\\", "/", "2"};
+    for (int round = 0; round < 3000; ++round) {
+        const auto& folder = folders[round % 3];
+        std::string piece;
+        for (int k = random() % 12; k > 0; --k) piece += parts[random() % std::size(parts)];
+        const auto [once, count] = moved(piece, folder[0], folder[1], round % 2 != 0);
+        ASSERT_GE(count, 0);
+        EXPECT_EQ(once.size(), piece.size() + count * (folder[1].size() - folder[0].size())) << piece;
+        EXPECT_EQ(moved(once, folder[0], folder[1], round % 2 != 0).second, 0) << piece;
+    }
+}
+
+// A file as the editor saves it: shortcuts.xml in ISO-8859-1, the others in
+// UTF-8; é (and the launcher folder) in each one's own form.
+std::string saved(int k, const std::string& kit) {
+    std::string s = kit_file(k, kit);
+    if (k != 2) return s;
+    for (std::size_t e; (e = s.find("\xC3\xA9")) != std::string::npos;) s.replace(e, 2, "\xE9");
+    return s.replace(s.find("UTF-8"), 5, "ISO-8859-1");
+}
+
+// Every allocation and every I/O call fails in turn, once or from then on:
+// nothing leaks, each file is wholly old or wholly new, no temporary file
+// is left, and the state file records the move only once all files have it.
+TEST_F(Launcher, EditorFilesFollowAMoveWhateverFails) {
+    const std::uint16_t e_acute = 0xE9; // in the ANSI code page: one byte or two
+    const std::string launcher = "D:\\caf" + std::string(utf16_to_ansi(&e_acute, 1).view()) + "\\";
+    for (int faults = 0; faults < 4; ++faults) {
+        const bool io = faults % 2 != 0;
+        int n = 0;
+        for (bool fired = true; fired && !HasFailure() && n < 100000; ++n) {
+            for (int k = 0; k < 3; ++k) write_file(kit_.file(editor_files[k][0]), saved(k, old_kit));
+            write_file(kit_.file("state.txt"), old_kit);
+            io ? io_fail_after(n, faults > 1) : heap_fail_after(n, faults > 1);
+            sync_workspace_folder(launcher.c_str(), kit_.file("").string().c_str());
+            fired = io ? io_fault_fired() : heap_fault_fired();
+            heap_fail_after(-1);
+            io_fail_after(-1);
+            xml_free(config_document_slot); // the launcher keeps it until shutdown
+            int moved = 0;
+            for (int k = 0; k < 3; ++k) {
+                const std::string now = read_file(kit_.file(editor_files[k][0]));
+                moved += now == saved(k, "D:\\caf\xC3\xA9\\");
+                EXPECT_TRUE(now == saved(k, "D:\\caf\xC3\xA9\\") || now == saved(k, old_kit)) << n << " " << k;
+            }
+            const std::string state = read_file(kit_.file("state.txt"));
+            EXPECT_TRUE(state != launcher || moved == 3) << "failure point " << n;
+            EXPECT_TRUE(fired || state == launcher);
+            EXPECT_EQ(std::distance(fs::directory_iterator(kit_.file("")), fs::directory_iterator()), 4) << n;
+        }
+        EXPECT_GT(n, io ? 10 : 50);
+        std::printf("failure points (%s, %s): %d\n", io ? "I/O" : "allocation", faults > 1 ? "persistent" : "once", n);
+    }
+}
+
+TEST_F(Launcher, FoldersImageNamesAndTitles) {
     const char* const rows[][3] = {{"C:\\", "C:\\", "C:\\notepad\\notepad++.exe"},
                                    {"/srv/kit", "/srv/kit/", "/srv/kit/notepad/notepad++.exe"},
                                    {"", "", ""}}; // no folder, no editor path that could turn relative
@@ -28,9 +143,40 @@ TEST_F(Launch, FoldersFollowTheCurrentDirectory) {
         heap_fail_after(-1);
     }
     EXPECT_TRUE(fs::equivalent(current_directory().c_str(), fs::current_path()));
+    EXPECT_TRUE(image_name_matches("\"C:\\a b\\NOTEPAD++.EXE\" -x", "notepad++.exe") && title_contains("xcMdx", "cmd"));
+    EXPECT_FALSE(image_name_matches("C:\\notepad++.exe/mynotepad++.exe.bak", "notepad++.exe"));
+    EXPECT_FALSE(title_contains("Command", "cmd") || title_contains("", "cmd") || title_contains("cmd", ""));
 }
 
-TEST_F(Launch, LauncherScenarios) {
+// The release step ends the runtime for good, so each event is played in a
+// child process that reports in its exit code whether it ran.
+int handler_outcome(int event, const fs::path& folder) {
+    write_file(folder / "a.xml", "<a/>");
+    if (!xml_load(0, (folder / "a.xml").string().c_str(), ENCODING_8BIT)) return 1;
+    if (!file_open(3, (folder / "s").string().c_str()) || file_write_text(3, "buffered", ENCODING_8BIT) <= 0) return 2;
+    if (console_control_handler(event) != 0) return 3;
+    return read_file(folder / "s") == "buffered" && !xml_document_get(0) ? 10 : 20;
+}
+
+TEST_F(Launcher, CloseEventRunsTheReleaseStepWhichWaitsForWorkUnderWay) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    Kit kit("handler");
+    for (int event :
+         {console_ctrl_c, console_ctrl_break, console_ctrl_logoff, console_ctrl_shutdown, console_ctrl_close}) {
+        const int ran = event == console_ctrl_close ? 10 : 20;
+        EXPECT_EXIT(std::exit(handler_outcome(event, kit.root())), ::testing::ExitedWithCode(ran), "") << event;
+    }
+    ASSERT_TRUE(runtime_work_begin());
+    auto release = std::async(std::launch::async, runtime_end);
+    EXPECT_EQ(release.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout) << "waits for the work";
+    runtime_work_end();
+    release.wait();
+    EXPECT_FALSE(runtime_work_begin()) << "after the release nothing may be touched";
+    runtime_end();
+    ASSERT_TRUE(runtime_init()); // for the tests after this one
+}
+
+TEST_F(Launcher, LauncherScenarios) {
     {
         SCOPED_TRACE("a kit named in Cyrillic and CJK moved: the editor starts, every stored path follows");
         Kit kit("quillgate-\xD0\x9F\xD1\x80\xD0\xB8\xD0\xBC\xD0\xB5\xD1\x80-\xE4\xBE\x8B\xE5\xAD\x90-");

@@ -26,8 +26,7 @@ std::vector<long long> closes(const fs::path& log) {
 fs::path open_window(Kit& kit, const std::string& title, bool keep = false) {
     fs::path log = kit.root() / (std::to_string(std::hash<std::string>()(title)) + ".log");
     std::string parameters = "\"" + title + "\" \"" + log.string() + "\"" + (keep ? " keep" : "");
-    kit.keep(reinterpret_cast<program_object*>(
-        program_run(standin_path("window").c_str(), parameters.c_str(), "", RUN_KEEP_OBJECT)));
+    kit.start(standin_path("window"), parameters);
     EXPECT_TRUE(wait_until([&] { return read_file(log).find("ready") != std::string::npos; })) << title;
     return log;
 }
