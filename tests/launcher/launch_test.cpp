@@ -129,7 +129,7 @@ TEST_F(Launcher, EditorFilesFollowAMoveWhateverFails) {
     }
 }
 
-TEST_F(Launcher, FoldersImageNamesAndTitles) {
+TEST_F(Launcher, FoldersNamesTitlesAndTheDelay) {
     const char* const rows[][3] = {{"C:\\", "C:\\", "C:\\notepad\\notepad++.exe"},
                                    {"/srv/kit", "/srv/kit/", "/srv/kit/notepad/notepad++.exe"},
                                    {"", "", ""}}; // no folder, no editor path that could turn relative
@@ -146,6 +146,9 @@ TEST_F(Launcher, FoldersImageNamesAndTitles) {
     EXPECT_TRUE(image_name_matches("\"C:\\a b\\NOTEPAD++.EXE\" -x", "notepad++.exe") && title_contains("xcMdx", "cmd"));
     EXPECT_FALSE(image_name_matches("C:\\notepad++.exe/mynotepad++.exe.bak", "notepad++.exe"));
     EXPECT_FALSE(title_contains("Command", "cmd") || title_contains("", "cmd") || title_contains("cmd", ""));
+    EXPECT_EQ(terminate_process_named(("qg" + stamp() + ".exe").c_str()), 0) << "nothing of that name to end";
+    delay_ms(2), delay_ms(1);
+    EXPECT_EQ(delay_resolution_requests(), 1) << "the timer resolution is asked for once";
 }
 
 // The release step ends the runtime for good, so each event is played in a
