@@ -73,9 +73,7 @@ public:
         for (program_object* program : started_)
             kill_program(program), program_wait(program, 10000), program_close(program);
         std::error_code ignored;
-        fs::remove_all(root_, ignored);
-        fs::remove(log_, ignored);
-        fs::remove(log_.string() + ".go", ignored);
+        for (const fs::path& path : {root_, log_, fs::path(log_.string() + ".go")}) fs::remove_all(path, ignored);
     }
 
     const fs::path& root() const { return root_; }

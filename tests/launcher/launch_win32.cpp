@@ -17,9 +17,9 @@ namespace {
 std::vector<long long> closes(const fs::path& log) {
     std::istringstream in(read_file(log));
     std::vector<long long> times;
-    for (std::string word; in >> word;) {
-        if (long long at = 0; word == "close" && in >> at) times.push_back(at);
-    }
+    long long at = 0;
+    for (std::string word; in >> word;)
+        if (word == "close" && in >> at) times.push_back(at);
     return times;
 }
 
