@@ -16,6 +16,7 @@ char fold(char c, bool ignore_case) { return ignore_case && c >= 'A' && c <= 'Z'
 
 bool starts_with(std::string_view piece, std::size_t at, std::string_view prefix, bool ignore_case) {
     if (piece.size() - at < prefix.size()) return false;
+    if (!ignore_case) return piece.substr(at, prefix.size()) == prefix;
     for (std::size_t k = 0; k < prefix.size(); ++k) {
         if (fold(piece[at + k], ignore_case) != fold(prefix[k], ignore_case)) return false;
     }
