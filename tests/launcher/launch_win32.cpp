@@ -31,14 +31,15 @@ fs::path open_window(Kit& kit, const std::string& title, bool keep = false) {
     return log;
 }
 
-// Maps a drive letter to a folder on C: through a relative link in the Wine
-// prefix's dosdevices folder, made by the Unix ln that Wine runs for us.
+// Maps a drive letter to a folder on C:. Wine keeps its drives as links in
+// the prefix's dosdevices folder, made here by the Unix ln that Wine runs
+// for us; Windows itself maps one with DefineDosDevice.
 bool map_drive(char letter, const fs::path& folder) {
     const char* prefix = std::getenv("WINEPREFIX");
     std::string target = folder.string();
+    if (!prefix) return DefineDosDeviceA(0, (std::string(1, letter) + ":").c_str(), target.c_str());
     for (char& c : target) c = c == '\\' ? '/' : c;
-    std::string parameters =
-        "-sfn \"c:" + target.substr(2) + "\" \"" + (prefix ? prefix : "") + "/dosdevices/" + letter + ":\"";
+    std::string parameters = "-sfn \"c:" + target.substr(2) + "\" \"" + prefix + "/dosdevices/" + letter + ":\"";
     program_run("Z:\\bin\\ln", parameters.c_str(), "", RUN_WAIT_EXIT);
     return wait_until([&] { return fs::exists(std::string(1, letter) + ":\\notepad"); });
 }
