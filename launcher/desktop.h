@@ -28,6 +28,9 @@ constexpr int console_ctrl_shutdown = 6;
 
 // The platform's path separator: '\' on Windows, '/' on POSIX.
 extern const char path_separator;
+// Whether the platform's paths match ASCII letters in any case (Windows) or
+// byte for byte (POSIX).
+extern const bool path_ignores_case;
 
 // The first top-level window, in Z order, whose title contains `fragment`
 // in any letter case; 0 if none. Empty titles and fragments never match.

@@ -24,6 +24,7 @@
 namespace quillgate {
 
 const char path_separator = '/';
+const bool path_ignores_case = false;
 
 namespace {
 

@@ -10,6 +10,7 @@
 namespace quillgate {
 
 const char path_separator = '\\';
+const bool path_ignores_case = true;
 
 namespace {
 

@@ -1,14 +1,19 @@
 #include "launcher/sync.h"
 
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
+#include "launcher/desktop.h"
+#include "launcher/kit_paths.h"
+#include "runtime/core/heap.h"
 #include "runtime/core/text.h"
 #include "runtime/files/convert.h"
 #include "runtime/files/files.h"
 #include "runtime/frame.h"
 #include "runtime/platform/file_io.h"
 #include "runtime/platform/path.h"
+#include "runtime/xml/rewrite.h"
 #include "runtime/xml/xml.h"
 
 namespace quillgate {
@@ -25,44 +30,197 @@ const char* attribute_value(const xml_node* node, const char* name) {
     return nullptr;
 }
 
-// A configuration that loaded nothing because it is not there or is empty,
+// An editor file that loaded nothing because it is not there or is empty,
 // as opposed to one that exists but could not be read just now (held open by
 // another program, memory short, a read error).
-bool absent_or_empty(const char* config_path) {
-    if (!os_path_exists(config_path)) return true;
-    os_handle handle = os_file_open(config_path, OS_GENERIC_READ, OS_SHARE_READ | OS_SHARE_WRITE, OS_OPEN_EXISTING,
-                                    OS_ATTRIBUTE_NORMAL);
+bool absent_or_empty(const char* path) {
+    if (!os_path_exists(path)) return true;
+    os_handle handle =
+        os_file_open(path, OS_GENERIC_READ, OS_SHARE_READ | OS_SHARE_WRITE, OS_OPEN_EXISTING, OS_ATTRIBUTE_NORMAL);
     if (!handle) return false;
     bool empty = os_file_size(handle) == 0;
     os_file_close(handle);
     return empty;
 }
 
-// Points the panel root of the configuration at the work folder. True when
-// the state file may record the folder: the configuration is one the
-// launcher leaves alone for good (missing, empty, malformed, without the
-// panel root), or the edited document is wholly in place. A configuration
-// that could not be read or saved leaves the state file as it was, so that
-// the next launch tries again.
-bool update_configuration(const char* launcher_folder, const char* config_path) {
-    if (!xml_load(config_document_slot, config_path, ENCODING_8BIT)) return absent_or_empty(config_path);
-    const int status = xml_status(config_document_slot);
+// Whether an empty first line came from a state file that does hold a
+// folder: the read failed (memory short), and nothing may be decided on it,
+// or a move would be taken for a first run and the stored paths left behind.
+bool folder_unread(const char* state_path) {
+    os_handle handle = os_file_open(state_path, OS_GENERIC_READ, OS_SHARE_READ | OS_SHARE_WRITE, OS_OPEN_EXISTING,
+                                    OS_ATTRIBUTE_NORMAL);
+    if (!handle) return true;
+    char first = '\n';
+    bool unread =
+        os_file_size(handle) != 0 && (os_file_read(handle, &first, 1) != 1 || std::strchr("\r\n", first) == nullptr);
+    os_file_close(handle);
+    return unread;
+}
+
+// What a conversion of a folder gave.
+constexpr int memory_short = -1;
+constexpr int cannot_hold = 0;
+constexpr int converted = 1;
+
+// A folder (in the ANSI code page, as the launcher holds it) in the text
+// form of a document: UTF-8 for one saved as UTF-8, else one byte per
+// character. A folder that the code page itself did not hold without loss,
+// or a character the form has no byte for, gives cannot_hold.
+int folder_in_form(const char* ansi, bool utf8, text* out) {
+    text wide = ansi_to_utf16(ansi);
+    if (wide.empty()) return memory_short;
+    const auto* units = reinterpret_cast<const std::uint16_t*>(wide.c_str());
+    const std::size_t count = wide.size() / 2;
+    text back = utf16_to_ansi(units, count);
+    if (back.empty()) return memory_short;
+    if (back != std::string_view(ansi)) return cannot_hold;
+    if (utf8) {
+        *out = ansi_to_utf8(ansi);
+        return out->empty() ? memory_short : converted;
+    }
+    auto* block = static_cast<char*>(heap_alloc(count + 1));
+    if (!block) return memory_short;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (units[i] > 0xFF) {
+            heap_free(block);
+            return cannot_hold;
+        }
+        block[i] = static_cast<char>(units[i]);
+    }
+    block[count] = '\0';
+    *out = text::adopt(block, count);
+    return converted;
+}
+
+// UTF-8 to UTF-16 units (at most one per byte); false for bytes that are
+// not UTF-8.
+bool utf8_units(std::string_view bytes, std::uint16_t* units, std::size_t* count) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < bytes.size();) {
+        auto lead = static_cast<unsigned char>(bytes[i]);
+        int extra = lead < 0x80                   ? 0
+                    : lead >= 0xC2 && lead < 0xE0 ? 1
+                    : lead >= 0xE0 && lead < 0xF0 ? 2
+                    : lead >= 0xF0 && lead < 0xF5 ? 3
+                                                  : -1;
+        if (extra < 0 || bytes.size() - i <= static_cast<std::size_t>(extra)) return false;
+        std::uint32_t value = extra == 0 ? lead : lead & (0x3Fu >> extra);
+        for (int k = 1; k <= extra; ++k) {
+            auto next = static_cast<unsigned char>(bytes[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            value = (value << 6) | (next & 0x3Fu);
+        }
+        if (value >= 0x10000) {
+            value -= 0x10000;
+            units[n++] = static_cast<std::uint16_t>(0xD800 | (value >> 10));
+            units[n++] = static_cast<std::uint16_t>(0xDC00 | (value & 0x3FF));
+        } else {
+            units[n++] = static_cast<std::uint16_t>(value);
+        }
+        i += static_cast<std::size_t>(extra) + 1;
+    }
+    *count = n;
+    return true;
+}
+
+// Whether a path in a document's text form names something on disk; a path
+// the ANSI code page cannot name is not there for the launcher.
+int exists_in_form(const void* context, std::string_view path) {
+    const bool utf8 = *static_cast<const bool*>(context);
+    auto* units = static_cast<std::uint16_t*>(heap_alloc(2 * path.size() + 2));
+    if (!units) return memory_short;
+    std::size_t count = path.size();
+    int result = 0;
+    if (utf8) {
+        result = utf8_units(path, units, &count) ? converted : cannot_hold;
+    } else {
+        for (std::size_t i = 0; i < count; ++i) units[i] = static_cast<unsigned char>(path[i]);
+        result = converted;
+    }
+    if (result == converted) {
+        text ansi = utf16_to_ansi(units, count);
+        text check = ansi.empty() ? text() : ansi_to_utf16(ansi.c_str());
+        if (check.empty()) {
+            result = memory_short;
+        } else {
+            bool same = check.size() == 2 * count && std::memcmp(check.c_str(), units, check.size()) == 0;
+            result = same && os_path_exists(ansi.c_str()) ? 1 : 0;
+        }
+    }
+    heap_free(units);
+    return result;
+}
+
+long move_piece(void* context, const char* bytes, std::size_t size, text* replacement) {
+    return move_kit_paths(std::string_view(bytes, size), *static_cast<const kit_move*>(context), replacement);
+}
+
+// A document loaded for one update, freed when the update is over unless it
+// sits in a numbered slot (the configuration stays until shutdown).
+struct loaded_document {
+    object_id id = 0;
+    bool dynamic = false;
+    ~loaded_document() {
+        if (dynamic && id) xml_free(id);
+    }
+};
+
+// Brings one editor file in line with the launcher folder: the panel root
+// when `panel_root` is set, and, when the kit moved from `old_folder`, every
+// path stored under that folder. True when the state file may record the
+// folder: the file is one the launcher leaves alone for good (missing, empty,
+// malformed, unable to hold the new folder), or every change it needed is
+// in place on disk. A file that could not be read or saved, or that lost
+// characters while loading, leaves the state file as it was, so that the
+// next launch tries again.
+bool update_editor_file(object_id slot, const char* path, const char* launcher_folder, const char* old_folder,
+                        bool panel_root) {
+    loaded_document document;
+    const std::intptr_t loaded = xml_load(slot, path, ENCODING_8BIT);
+    if (!loaded) return absent_or_empty(path);
+    document.dynamic = slot == -1;
+    document.id = document.dynamic ? static_cast<object_id>(loaded) : slot;
+    const int status = xml_status(document.id);
     if (status == XML_STATUS_OUT_OF_MEMORY || status == XML_STATUS_READ_ERROR) return false;
     if (status != 0) return true;
-    xml_node* root = xml_node_from_path(xml_root_element(config_document_slot), panel_root_path);
-    if (!root) return true;
+    xml_document* tree = xml_document_get(document.id);
+    if (!tree || xml_replaced_characters(document.id) != 0) return false;
 
-    text folder = text::concat(launcher_folder, work_folder_name);
-    // A configuration that is saved as UTF-8 gets the folder in UTF-8; the
-    // launcher folder itself is in the ANSI code page.
-    const xml_document* document = xml_document_get(config_document_slot);
-    if (document && document->declare_utf8) folder = ansi_to_utf8(folder.c_str());
-    if (folder.empty()) return false;
+    // The launcher folder is in the ANSI code page; the document gets it in
+    // its own form.
+    const bool utf8 = tree->declare_utf8 != 0;
+    text new_folder;
+    int made = folder_in_form(launcher_folder, utf8, &new_folder);
+    if (made != converted) return made == cannot_hold;
 
-    xml_set_attribute(root, panel_root_attribute, folder.c_str());
-    const char* stored = attribute_value(root, panel_root_attribute);
-    if (!stored || folder != stored) return false;
-    return xml_save(config_document_slot, config_path, 0) == 1;
+    bool changed = false;
+    if (xml_node* root = panel_root ? xml_node_from_path(xml_root_element(document.id), panel_root_path) : nullptr) {
+        text folder = text::concat(new_folder.view(), work_folder_name);
+        if (folder.empty()) return false;
+        xml_set_attribute(root, panel_root_attribute, folder.c_str());
+        const char* stored = attribute_value(root, panel_root_attribute);
+        if (!stored || folder != stored) return false;
+        changed = true;
+    }
+
+    text old_in_form;
+    made = old_folder ? folder_in_form(old_folder, utf8, &old_in_form) : cannot_hold;
+    if (made == memory_short) return false;
+    if (made == converted) {
+        kit_move move;
+        move.old_folder = old_in_form.view();
+        move.new_folder = new_folder.view();
+        move.ignore_case = path_ignores_case;
+        if (only_drive_letter_differs(move.old_folder, move.new_folder, move.ignore_case)) {
+            move.exists = exists_in_form;
+            move.exists_context = &utf8;
+        }
+        long moved = xml_rewrite_character_data(tree, move_piece, &move);
+        if (moved < 0) return false;
+        changed = changed || moved > 0;
+    }
+    // A file with nothing to change keeps its bytes and its time.
+    return !changed || xml_save(document.id, path, 0) == 1;
 }
 
 } // namespace
@@ -77,11 +235,24 @@ void sync_workspace_folder(const char* launcher_folder, const char* editor_folde
     text config_path = text::concat(editor_folder, config_file_name);
     if (!state_path.empty() && !config_path.empty() && file_open(state_file_slot, state_path.c_str())) {
         text recorded = file_read_line(state_file_slot, ENCODING_8BIT);
-        if (recorded != std::string_view(launcher_folder) &&
-            update_configuration(launcher_folder, config_path.c_str())) {
-            file_seek(state_file_slot, 0);
-            file_truncate(state_file_slot);
-            file_write_text(state_file_slot, launcher_folder, ENCODING_8BIT);
+        if (recorded != std::string_view(launcher_folder) && !(recorded.empty() && folder_unread(state_path.c_str()))) {
+            // The kit moved from the folder recorded last time, when there
+            // is one: the paths stored under it follow.
+            const bool moved = !recorded.empty() && recorded.view().back() == path_separator;
+            const char* old_folder = moved ? recorded.c_str() : nullptr;
+            bool done =
+                update_editor_file(config_document_slot, config_path.c_str(), launcher_folder, old_folder, true);
+            for (const char* name : {session_file_name, shortcuts_file_name}) {
+                if (!moved) break;
+                text path = text::concat(editor_folder, name);
+                done =
+                    !path.empty() && update_editor_file(-1, path.c_str(), launcher_folder, old_folder, false) && done;
+            }
+            if (done) {
+                file_seek(state_file_slot, 0);
+                file_truncate(state_file_slot);
+                file_write_text(state_file_slot, launcher_folder, ENCODING_8BIT);
+            }
         }
         file_close(state_file_slot);
     }

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Reads the resources back from built quillgate.exe files and checks them:
 six icon images (16, 24, 32, 48, 64 and 256 pixels), the version strings,
-the manifest's dependency on the common controls 6.0.0.0 with asInvoker,
-and the GUI subsystem (2).
+the manifest's dependency on the common controls 6.0.0.0 with asInvoker and
+UTF-8 as the active code page, and the GUI subsystem (2).
 
 Usage: check_resources.py [--version X.Y.Z] EXE [EXE ...]
 Without --version the version is read from the project's CMakeLists.txt.
@@ -184,6 +184,9 @@ def check_manifest(resources):
     levels = [e.get("level") for e in root.iter() if e.tag.endswith("requestedExecutionLevel")]
     if levels != ["asInvoker"]:
         raise Problem("execution level %r, expected asInvoker" % levels)
+    pages = [e.text for e in root.iter() if e.tag.endswith("}activeCodePage")]
+    if pages != ["UTF-8"]:
+        raise Problem("active code page %r, expected UTF-8" % pages)
 
 
 def check(path, version):

@@ -1,18 +1,13 @@
-// A portable kit laid out in a temporary folder, and the launcher run in it
-// as the user would: current directory the kit, the stand-in editor as
-// notepad\notepad++.exe.
+// A portable kit laid out in a temporary folder, the editor files that keep
+// paths, and the real launcher run in it as the user would: current directory
+// the kit, the stand-in editor as notepad\notepad++.exe.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <map>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "launcher/desktop.h"
 #include "runtime/programs/programs.h"
@@ -25,106 +20,110 @@ namespace fs = std::filesystem;
 
 // Polls for about ten seconds at most.
 inline bool wait_until(const std::function<bool()>& condition) {
-    for (int i = 0; i < 500; ++i) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    for (int i = 0; i < 500 && !condition(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return condition();
 }
+inline bool process_appears(const char* image) {
+    return wait_until([&] { return is_process_running(image); });
+}
+inline std::string stamp() { return std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()); }
+// The folder a kit was moved from.
+inline const std::string old_kit = fs::path::preferred_separator == '\\' ? "E:\\kit\\" : "/media/E/kit/";
 
-// Processes show up in a snapshot a moment after they start.
-inline bool process_appears(const std::string& image) {
-    return wait_until([&] { return is_process_running(image.c_str()) != 0; });
+// The editor's files in the launcher's saved form. {K} stands for the kit
+// folder (old before the move, new after), {U} for it in other letters
+// (followed where paths ignore case), {O} for the old folder where it never
+// moves (comments, instructions, inside another path), {S} for it without
+// its separator (a sibling folder).
+inline const char* const editor_files[][2] = {
+    {"config.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<NotepadPlus>\r\n  <!-- {O} -->\r\n"
+                   "  <History><File filename=\"{K}work\\a.txt\"/><File filename=\"{U}b.txt\"/>"
+                   "<File filename=\"{S}2\\c.txt\"/><File filename=\"C:\\x{O}d\"/></History>\r\n"
+                   "  <FileBrowser><root foldername=\"{K}work\"/><root foldername=\"{K}x\"/></FileBrowser>\r\n"
+                   "</NotepadPlus>\r\n"},
+    {"session.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<NotepadPlus><Session><mainView>\r\n"
+                    "  <File filename=\"{K}work\\a &amp; b.txt\" backupFilePath=\"{K}notepad\\backup\\a@1\"/>\r\n"
+                    "</mainView></Session></NotepadPlus>\r\n"},
+    {"shortcuts.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<NotepadPlus><UserDefinedCommands>\r\n"
+                      "  <Command name=\"Run\">\"{K}tools\\run.exe\" -o {K}work<!-- {O} -->;{K}a</Command>\r\n"
+                      "  <Command name=\"Raw\"><![CDATA[{K}b]]><?pi {O}?></Command>\r\n"
+                      "</UserDefinedCommands></NotepadPlus>\r\n"},
+};
+
+inline std::string kit_file(int file, const std::string& kit) {
+    std::string upper = old_kit, content = editor_files[file][1];
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (auto [key, value] : {std::pair{"{K}", kit},
+                              {"{U}", kit == old_kit || !path_ignores_case ? upper : kit},
+                              {"{O}", old_kit},
+                              {"{S}", old_kit.substr(0, old_kit.size() - 1)}}) {
+        for (std::size_t at; (at = content.find(key)) != std::string::npos;) content.replace(at, 3, value);
+    }
+    return content;
 }
 
 class Kit {
 public:
-    explicit Kit(const std::string& label)
-        : root_(fs::temp_directory_path() /
-                ("quillgate-kit-" + label + "-" +
-                 std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()))) {
-        fs::create_directories(root_ / "work");
-        fs::create_directories(root_ / "sleepers");
+    // The label may hold any characters, in UTF-8.
+    explicit Kit(const std::string& label, const fs::path& parent = fs::temp_directory_path())
+        : root_(parent / std::u8string(reinterpret_cast<const char8_t*>(label.data()), label.size()) += stamp()) {
+        fs::create_directories(root_ / "notepad");
     }
     ~Kit() {
-        for (program_object* program : started_) {
-            kill_program(program);
-            program_wait(program, 10000);
-            program_close(program);
-        }
+        for (program_object* program : started_)
+            kill_program(program), program_wait(program, 10000), program_close(program);
         std::error_code ignored;
-        fs::remove_all(root_, ignored);
+        for (const fs::path& path : {root_, log_, fs::path(log_.string() + ".go")}) fs::remove_all(path, ignored);
     }
-    Kit(const Kit&) = delete;
-    Kit& operator=(const Kit&) = delete;
 
     const fs::path& root() const { return root_; }
-    fs::path editor() const { return root_ / "notepad" / "notepad++.exe"; }
-    fs::path editor_log() const { return root_ / "notepad" / "notepad++.exe.log"; }
-    fs::path state_file() const { return root_ / "notepad" / "state.txt"; }
-    fs::path config() const { return root_ / "notepad" / "config.xml"; }
-    std::map<std::string, std::string> last_editor_run() const { return editor_last_run(editor_log()); }
-
-    void install_editor() {
-        fs::create_directories(root_ / "notepad");
-        fs::copy_file(standin_path("editor"), editor(), fs::copy_options::overwrite_existing);
+    fs::path file(const std::string& name) const { return root_ / "notepad" / name; }
+    // The launcher folder as its bytes: UTF-8 where the name is not ASCII.
+    std::string folder() const { return reinterpret_cast<const char*>((root_ / "").u8string().c_str()); }
+    std::map<std::string, std::string> last_editor_run() const { return editor_last_run(log_); }
+    void install_editor() const { fs::copy_file(standin_path("editor"), file("notepad++.exe")); }
+    void lay_out(const std::string& kit) const {
+        for (int k = 0; k < 3; ++k) write_file(file(editor_files[k][0]), kit_file(k, kit));
     }
 
+    // Programs started here end with the kit.
+    program_object* start(const std::string& program, const std::string& parameters = "", std::uint32_t flags = 0) {
+        auto* started = reinterpret_cast<program_object*>(
+            program_run(program.c_str(), parameters.c_str(), "", flags | RUN_KEEP_OBJECT));
+        if (started) started_.push_back(started);
+        return started;
+    }
     // A stand-in sleeper running under the given image name until the kit goes.
     program_object* start_sleeper(const std::string& image) {
-        fs::path path = root_ / "sleepers" / image;
-        if (!fs::exists(path)) fs::copy_file(standin_path("sleeper"), path);
-        return keep(reinterpret_cast<program_object*>(program_run(path.string().c_str(), "", "", RUN_KEEP_OBJECT)));
+        if (!fs::exists(root_ / image)) fs::copy_file(standin_path("sleeper"), root_ / image);
+        return start((root_ / image).string());
     }
-    program_object* keep(program_object* program) {
-        if (program) started_.push_back(program);
-        return program;
+    // Detached from the test's console, as when started from the desktop. It
+    // inherits the kit as its current directory, whatever the name's
+    // characters (a folder given as 8-bit text is in the test's code page).
+    program_object* start_launcher(bool hold_editor = false) {
+        fs::remove(log_);
+        set_environment("QUILLGATE_EDITOR_LOG", log_.string().c_str());
+        set_environment("QUILLGATE_EDITOR_WAIT_FILE", hold_editor ? (log_.string() + ".go").c_str() : nullptr);
+        const fs::path here = fs::current_path();
+        fs::current_path(root_);
+        program_object* launcher = start(launcher_path(), "", RUN_HIDDEN);
+        fs::current_path(here);
+        if (hold_editor && launcher) wait_until([&] { return last_editor_run()["complete"] == "1"; });
+        return launcher;
     }
-
-    // Detached from the test's console, as when started from the desktop.
-    program_object* start_launcher() {
-        return keep(reinterpret_cast<program_object*>(
-            program_run(launcher_path().c_str(), "", root_.string().c_str(), RUN_KEEP_OBJECT | RUN_HIDDEN)));
-    }
-    // The editor then runs until release_editor(); null unless it started.
-    program_object* start_launcher_holding_editor() {
-        set_environment("QUILLGATE_EDITOR_WAIT_FILE", (root_ / "release").string().c_str());
-        program_object* launcher = start_launcher();
-        set_environment("QUILLGATE_EDITOR_WAIT_FILE", nullptr);
-        bool started = launcher && wait_until([&] { return last_editor_run()["complete"] == "1"; });
-        return started ? launcher : nullptr;
-    }
-    void release_editor() const { std::ofstream(root_ / "release") << "go"; }
-
-    struct outcome {
-        int exit_code;
-        std::chrono::milliseconds took;
-    };
-    outcome run_launcher() {
-        auto start = std::chrono::steady_clock::now();
-        program_object* launcher = start_launcher();
-        int code = launcher ? program_wait(launcher, 60000) : -2;
-        return {code, std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)};
-    }
-
-    // The launcher folder as state.txt holds it, checked against the kit's.
-    std::string recorded_folder() const {
-        std::string state = read_file(state_file());
-        EXPECT_FALSE(state.empty());
-        if (state.empty()) return state;
-        EXPECT_EQ(state.back(), static_cast<char>(fs::path::preferred_separator));
-        EXPECT_TRUE(fs::equivalent(state.substr(0, state.size() - 1), root_)) << state;
-        return state;
-    }
+    void release_editor() const { write_file(log_.string() + ".go", "go"); }
+    int run_launcher() { return program_wait(start_launcher(), 60000); }
 
 private:
     fs::path root_;
+    fs::path log_ = fs::temp_directory_path() / ("quillgate-editor-" + stamp() + ".log");
     std::vector<program_object*> started_;
 };
 
-// Scenarios that only one platform can play; run from the same test as the
-// common ones, because the launcher's clean-up acts on every process and
-// window of the fixed names and the scenarios must not overlap.
+// Scenarios only one platform can play, run from the common test: the
+// launcher's clean-up acts on every process and window of its names.
 void platform_launch_scenarios();
+bool program_holds_open(const program_object* program, const fs::path& file);
 
 } // namespace quillgate::testing
