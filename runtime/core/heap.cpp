@@ -67,21 +67,31 @@ struct tally_leaver {
 
 thread_local tally_leaver leaver;
 
-void count(std::ptrdiff_t block_change, std::ptrdiff_t byte_change) {
-    if (!tally.listed) {
-        if (tally.ended) {
-            // Freed late in the thread's end: straight to the ended sums.
-            tallies_guard hold;
-            ended_blocks += block_change;
-            ended_bytes += byte_change;
-            return;
-        }
-        static_cast<void>(&leaver); // its destructor now runs at the thread's end
+// The first count of a thread puts its tally on the list; a count after the
+// thread's end goes straight to the ended sums.
+[[gnu::noinline]] void count_outside(std::ptrdiff_t block_change, std::ptrdiff_t byte_change) {
+    if (tally.ended) {
+        tallies_guard hold;
+        ended_blocks += block_change;
+        ended_bytes += byte_change;
+        return;
+    }
+    static_cast<void>(&leaver); // its destructor now runs at the thread's end
+    {
         tallies_guard hold;
         tally.next = tallies;
         if (tallies) tallies->prev = &tally;
         tallies = &tally;
         tally.listed = true;
+    }
+    tally.blocks.store(tally.blocks.load(std::memory_order_relaxed) + block_change, std::memory_order_relaxed);
+    tally.bytes.store(tally.bytes.load(std::memory_order_relaxed) + byte_change, std::memory_order_relaxed);
+}
+
+inline void count(std::ptrdiff_t block_change, std::ptrdiff_t byte_change) {
+    if (!tally.listed) {
+        count_outside(block_change, byte_change);
+        return;
     }
     // Only the owning thread writes its tally; others only read it, so a
     // plain load and store suffice.
