@@ -5,7 +5,6 @@
 
 #include "runtime/platform/fault_countdown.h"
 #include "runtime/platform/os_heap.h"
-#include "runtime/platform/sync.h"
 
 namespace quillgate {
 
@@ -17,86 +16,43 @@ fault_countdown allocation_faults;
 
 // Each thread keeps its own tallies of the blocks and bytes it allocated and
 // freed, so that counting takes no locked instruction on the way in or out
-// of the heap; heap_live adds up every thread's tallies and those of threads
-// that have ended. A block freed on another thread than the one that made it
-// leaves one tally below zero and the other above: only the sum means
-// anything.
-struct thread_tally {
+// of the heap; heap_live adds them all up. A block freed on another thread
+// than the one that made it leaves one tally below zero and the other above:
+// only the sum means anything. A thread's tally outlives the thread and
+// keeps its counts, so nothing has to happen when a thread ends (the
+// MinGW runtime cannot be relied on to run thread-storage destructors while
+// that storage still exists). Threads past the first few dozen share one
+// last tally, counted with locked additions. Each has a cache line of its
+// own, so that threads do not slow each other down writing their own.
+struct alignas(64) thread_tally {
     std::atomic<std::ptrdiff_t> blocks;
     std::atomic<std::ptrdiff_t> bytes;
-    thread_tally* next;
-    thread_tally* prev;
-    bool listed;
-    bool ended;
 };
 
-// Guards the list of tallies and the ended threads' sums. Taken when a thread
-// first uses the heap, when it ends, and by heap_live and heap_destroy.
-std::atomic<bool> tallies_busy{false};
-thread_tally* tallies = nullptr;
-std::ptrdiff_t ended_blocks = 0;
-std::ptrdiff_t ended_bytes = 0;
+constexpr std::size_t own_tallies = 64;
+thread_tally tallies[own_tallies + 1]{};
+thread_tally& shared_tally = tallies[own_tallies];
+std::atomic<std::size_t> tallies_taken{0};
 
-class tallies_guard {
-public:
-    tallies_guard() {
-        while (tallies_busy.exchange(true, std::memory_order_acquire)) platform_yield();
-    }
-    ~tallies_guard() { tallies_busy.store(false, std::memory_order_release); }
-    tallies_guard(const tallies_guard&) = delete;
-    tallies_guard& operator=(const tallies_guard&) = delete;
-};
+constinit thread_local thread_tally* tally = nullptr;
 
-// Plain thread storage, reached without a guard on every count; the object
-// with the destructor that folds it into the ended sums is touched only once
-// per thread, when the tally joins the list.
-constinit thread_local thread_tally tally{};
-
-struct tally_leaver {
-    ~tally_leaver() {
-        tallies_guard hold;
-        ended_blocks += tally.blocks.load(std::memory_order_relaxed);
-        ended_bytes += tally.bytes.load(std::memory_order_relaxed);
-        if (tally.prev) tally.prev->next = tally.next;
-        else tallies = tally.next;
-        if (tally.next) tally.next->prev = tally.prev;
-        tally.listed = false;
-        tally.ended = true;
-    }
-};
-
-thread_local tally_leaver leaver;
-
-// The first count of a thread puts its tally on the list; a count after the
-// thread's end goes straight to the ended sums.
-[[gnu::noinline]] void count_outside(std::ptrdiff_t block_change, std::ptrdiff_t byte_change) {
-    if (tally.ended) {
-        tallies_guard hold;
-        ended_blocks += block_change;
-        ended_bytes += byte_change;
-        return;
-    }
-    static_cast<void>(&leaver); // its destructor now runs at the thread's end
-    {
-        tallies_guard hold;
-        tally.next = tallies;
-        if (tallies) tallies->prev = &tally;
-        tallies = &tally;
-        tally.listed = true;
-    }
-    tally.blocks.store(tally.blocks.load(std::memory_order_relaxed) + block_change, std::memory_order_relaxed);
-    tally.bytes.store(tally.bytes.load(std::memory_order_relaxed) + byte_change, std::memory_order_relaxed);
+[[gnu::noinline]] thread_tally* take_tally() {
+    std::size_t index = tallies_taken.fetch_add(1);
+    tally = index < own_tallies ? &tallies[index] : &shared_tally;
+    return tally;
 }
 
 inline void count(std::ptrdiff_t block_change, std::ptrdiff_t byte_change) {
-    if (!tally.listed) {
-        count_outside(block_change, byte_change);
+    thread_tally* mine = tally != nullptr ? tally : take_tally();
+    if (mine == &shared_tally) {
+        mine->blocks.fetch_add(block_change, std::memory_order_relaxed);
+        mine->bytes.fetch_add(byte_change, std::memory_order_relaxed);
         return;
     }
     // Only the owning thread writes its tally; others only read it, so a
     // plain load and store suffice.
-    tally.blocks.store(tally.blocks.load(std::memory_order_relaxed) + block_change, std::memory_order_relaxed);
-    tally.bytes.store(tally.bytes.load(std::memory_order_relaxed) + byte_change, std::memory_order_relaxed);
+    mine->blocks.store(mine->blocks.load(std::memory_order_relaxed) + block_change, std::memory_order_relaxed);
+    mine->bytes.store(mine->bytes.load(std::memory_order_relaxed) + byte_change, std::memory_order_relaxed);
 }
 
 void count_in(void* block) { count(1, static_cast<std::ptrdiff_t>(os_heap_size(block))); }
@@ -130,13 +86,10 @@ void heap_destroy() {
     if (!heap_up) return;
     os_heap_destroy();
     heap_up = false;
-    tallies_guard hold;
-    for (thread_tally* t = tallies; t; t = t->next) {
-        t->blocks = 0;
-        t->bytes = 0;
+    for (thread_tally& t : tallies) {
+        t.blocks = 0;
+        t.bytes = 0;
     }
-    ended_blocks = 0;
-    ended_bytes = 0;
 }
 
 bool heap_exists() { return heap_up; }
@@ -155,12 +108,11 @@ void heap_free(void* block) {
 std::size_t heap_block_size(const void* block) { return heap_up ? os_heap_size(block) : 0; }
 
 heap_counts heap_live() {
-    tallies_guard hold;
-    std::ptrdiff_t blocks = ended_blocks;
-    std::ptrdiff_t bytes = ended_bytes;
-    for (thread_tally* t = tallies; t; t = t->next) {
-        blocks += t->blocks.load(std::memory_order_relaxed);
-        bytes += t->bytes.load(std::memory_order_relaxed);
+    std::ptrdiff_t blocks = 0;
+    std::ptrdiff_t bytes = 0;
+    for (const thread_tally& t : tallies) {
+        blocks += t.blocks.load(std::memory_order_relaxed);
+        bytes += t.bytes.load(std::memory_order_relaxed);
     }
     return {static_cast<std::size_t>(blocks), static_cast<std::size_t>(bytes)};
 }
