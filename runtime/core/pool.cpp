@@ -64,11 +64,18 @@ void push_chunk(pool_chunk** head, pool_chunk* chunk) {
 }
 
 void unlink_chunk(pool_chunk** head, pool_chunk* chunk) {
-    if (chunk->prev) chunk->prev->next = chunk->next;
-    else *head = chunk->next;
-    if (chunk->next) chunk->next->prev = chunk->prev;
-    chunk->next = nullptr;
-    chunk->prev = nullptr;
+    pool_chunk* next = chunk->next;
+    pool_chunk* prev = chunk->prev;
+    if (prev) prev->next = next;
+    else *head = next;
+    if (next) next->prev = prev;
+}
+
+// A chunk that fills up or regains a place changes lists on every such
+// step of a steady load, so the move is one pass over the links.
+void move_chunk(pool_chunk** from, pool_chunk** to, pool_chunk* chunk) {
+    unlink_chunk(from, chunk);
+    push_chunk(to, chunk);
 }
 
 bool is_full(const pool_chunk* chunk) { return chunk->free_count == 0 && chunk->handed_out == chunk->capacity; }
@@ -167,6 +174,53 @@ void destroy_shared(block_pool* pool) {
     heap_free(entry);
 }
 
+// The element handed out next, or null when not even a one-place chunk can
+// be had. The pools that are shared between threads call it inside their
+// critical section; the others, like the node pool, straight away.
+void* take_place(block_pool* pool) {
+    unsigned char* place = nullptr;
+    pool_chunk* chunk = pool->partial_list;
+    if (chunk) {
+        if (chunk->free_count > 0) {
+            // Last freed, first reused: that place is most likely still in the cache.
+            place = static_cast<unsigned char*>(chunk->free_list);
+            chunk->free_list = word_of(place);
+            --chunk->free_count;
+        } else {
+            place = places_of(chunk) + static_cast<std::size_t>(chunk->handed_out) * pool->place_size;
+            ++chunk->handed_out;
+        }
+        if (is_full(chunk)) move_chunk(&pool->partial_list, &pool->full_list, chunk);
+    } else {
+        chunk = make_chunk(pool, next_chunk_count(pool));
+        // Memory for a whole chunk may be short while one place can still be had.
+        if (!chunk) chunk = make_chunk(pool, 1);
+        if (!chunk) return nullptr;
+        pool->element_total += chunk->capacity;
+        push_chunk(chunk->capacity > 1 ? &pool->partial_list : &pool->full_list, chunk);
+        place = places_of(chunk);
+    }
+    word_of(place) = chunk;
+    return place + pool_word_size;
+}
+
+void give_back(block_pool* pool, void* element) {
+    unsigned char* place = place_of(element);
+    auto* chunk = static_cast<pool_chunk*>(word_of(place));
+    bool was_full = is_full(chunk);
+    word_of(place) = chunk->free_list;
+    chunk->free_list = place;
+    ++chunk->free_count;
+    if (chunk->free_count == chunk->handed_out) {
+        // Nothing of the chunk is in use any more: give it back to the heap at once.
+        unlink_chunk(was_full ? &pool->full_list : &pool->partial_list, chunk);
+        pool->element_total -= chunk->capacity;
+        heap_free(chunk);
+    } else if (was_full) {
+        move_chunk(&pool->full_list, &pool->partial_list, chunk);
+    }
+}
+
 } // namespace
 
 block_pool* pool_create(std::int32_t element_size, std::int32_t first_chunk_count, std::int32_t largest_chunk_count,
@@ -181,37 +235,11 @@ block_pool* pool_create(std::int32_t element_size, std::int32_t first_chunk_coun
 
 void* pool_alloc(block_pool* pool) {
     if (!pool) return nullptr;
-    unsigned char* place = nullptr;
-    pool_chunk* chunk = nullptr;
-    {
-        pool_guard hold(pool);
-        chunk = pool->partial_list;
-        if (chunk) {
-            if (chunk->free_count > 0) {
-                // Last freed, first reused: that place is most likely still in the cache.
-                place = static_cast<unsigned char*>(chunk->free_list);
-                chunk->free_list = word_of(place);
-                --chunk->free_count;
-            } else {
-                place = places_of(chunk) + static_cast<std::size_t>(chunk->handed_out) * pool->place_size;
-                ++chunk->handed_out;
-            }
-            if (is_full(chunk)) {
-                unlink_chunk(&pool->partial_list, chunk);
-                push_chunk(&pool->full_list, chunk);
-            }
-        } else {
-            chunk = make_chunk(pool, next_chunk_count(pool));
-            // Memory for a whole chunk may be short while one place can still be had.
-            if (!chunk) chunk = make_chunk(pool, 1);
-            if (!chunk) return nullptr;
-            pool->element_total += chunk->capacity;
-            push_chunk(chunk->capacity > 1 ? &pool->partial_list : &pool->full_list, chunk);
-            place = places_of(chunk);
-        }
-        word_of(place) = chunk;
-    }
-    return place + pool_word_size;
+    if (!pool->locked) return take_place(pool);
+    critical_section_enter(&pool->section);
+    void* element = take_place(pool);
+    critical_section_leave(&pool->section);
+    return element;
 }
 
 void* pool_alloc_zeroed(block_pool* pool) {
@@ -222,22 +250,13 @@ void* pool_alloc_zeroed(block_pool* pool) {
 
 void pool_free(block_pool* pool, void* element) {
     if (!pool || !element) return;
-    pool_guard hold(pool);
-    unsigned char* place = place_of(element);
-    auto* chunk = static_cast<pool_chunk*>(word_of(place));
-    bool was_full = is_full(chunk);
-    word_of(place) = chunk->free_list;
-    chunk->free_list = place;
-    ++chunk->free_count;
-    if (chunk->free_count == chunk->handed_out) {
-        // Nothing of the chunk is in use any more: give it back to the heap at once.
-        unlink_chunk(was_full ? &pool->full_list : &pool->partial_list, chunk);
-        pool->element_total -= chunk->capacity;
-        heap_free(chunk);
-    } else if (was_full) {
-        unlink_chunk(&pool->full_list, chunk);
-        push_chunk(&pool->partial_list, chunk);
+    if (!pool->locked) {
+        give_back(pool, element);
+        return;
     }
+    critical_section_enter(&pool->section);
+    give_back(pool, element);
+    critical_section_leave(&pool->section);
 }
 
 void pool_clear(block_pool* pool) {
