@@ -1,7 +1,6 @@
 #include "runtime/core/heap.h"
 
 #include <atomic>
-#include <cstddef>
 
 #include "runtime/platform/fault_countdown.h"
 #include "runtime/platform/os_heap.h"
@@ -10,54 +9,21 @@ namespace quillgate {
 
 namespace {
 
+std::atomic<std::size_t> live_blocks{0};
+std::atomic<std::size_t> live_bytes{0};
 bool heap_up = false;
 
 fault_countdown allocation_faults;
 
-// Each thread keeps its own tallies of the blocks and bytes it allocated and
-// freed, so that counting takes no locked instruction on the way in or out
-// of the heap; heap_live adds them all up. A block freed on another thread
-// than the one that made it leaves one tally below zero and the other above:
-// only the sum means anything. A thread's tally outlives the thread and
-// keeps its counts, so nothing has to happen when a thread ends (the
-// MinGW runtime cannot be relied on to run thread-storage destructors while
-// that storage still exists). Threads past the first few dozen share one
-// last tally, counted with locked additions. Each has a cache line of its
-// own, so that threads do not slow each other down writing their own.
-struct alignas(64) thread_tally {
-    std::atomic<std::ptrdiff_t> blocks;
-    std::atomic<std::ptrdiff_t> bytes;
-};
-
-constexpr std::size_t own_tallies = 64;
-thread_tally tallies[own_tallies + 1]{};
-thread_tally& shared_tally = tallies[own_tallies];
-std::atomic<std::size_t> tallies_taken{0};
-
-constinit thread_local thread_tally* tally = nullptr;
-
-[[gnu::noinline]] thread_tally* take_tally() {
-    std::size_t index = tallies_taken.fetch_add(1);
-    tally = index < own_tallies ? &tallies[index] : &shared_tally;
-    return tally;
+void count_in(void* block) {
+    live_blocks.fetch_add(1, std::memory_order_relaxed);
+    live_bytes.fetch_add(os_heap_size(block), std::memory_order_relaxed);
 }
 
-inline void count(std::ptrdiff_t block_change, std::ptrdiff_t byte_change) {
-    thread_tally* mine = tally != nullptr ? tally : take_tally();
-    if (mine == &shared_tally) {
-        mine->blocks.fetch_add(block_change, std::memory_order_relaxed);
-        mine->bytes.fetch_add(byte_change, std::memory_order_relaxed);
-        return;
-    }
-    // Only the owning thread writes its tally; others only read it, so a
-    // plain load and store suffice.
-    mine->blocks.store(mine->blocks.load(std::memory_order_relaxed) + block_change, std::memory_order_relaxed);
-    mine->bytes.store(mine->bytes.load(std::memory_order_relaxed) + byte_change, std::memory_order_relaxed);
+void count_out(void* block) {
+    live_blocks.fetch_sub(1, std::memory_order_relaxed);
+    live_bytes.fetch_sub(os_heap_size(block), std::memory_order_relaxed);
 }
-
-void count_in(void* block) { count(1, static_cast<std::ptrdiff_t>(os_heap_size(block))); }
-
-void count_out(void* block) { count(-1, -static_cast<std::ptrdiff_t>(os_heap_size(block))); }
 
 void* allocate(std::size_t size, bool zeroed) {
     if (!heap_up || allocation_faults.hit()) return nullptr;
@@ -71,7 +37,10 @@ void* reallocate(void* block, std::size_t size, bool zero_growth) {
     if (!heap_up || allocation_faults.hit()) return nullptr;
     std::size_t old_size = os_heap_size(block);
     void* grown = os_heap_realloc(block, size, zero_growth);
-    if (grown) count(0, static_cast<std::ptrdiff_t>(os_heap_size(grown)) - static_cast<std::ptrdiff_t>(old_size));
+    if (grown) {
+        live_bytes.fetch_sub(old_size, std::memory_order_relaxed);
+        live_bytes.fetch_add(os_heap_size(grown), std::memory_order_relaxed);
+    }
     return grown;
 }
 
@@ -86,10 +55,8 @@ void heap_destroy() {
     if (!heap_up) return;
     os_heap_destroy();
     heap_up = false;
-    for (thread_tally& t : tallies) {
-        t.blocks = 0;
-        t.bytes = 0;
-    }
+    live_blocks = 0;
+    live_bytes = 0;
 }
 
 bool heap_exists() { return heap_up; }
@@ -107,15 +74,7 @@ void heap_free(void* block) {
 
 std::size_t heap_block_size(const void* block) { return heap_up ? os_heap_size(block) : 0; }
 
-heap_counts heap_live() {
-    std::ptrdiff_t blocks = 0;
-    std::ptrdiff_t bytes = 0;
-    for (const thread_tally& t : tallies) {
-        blocks += t.blocks.load(std::memory_order_relaxed);
-        bytes += t.bytes.load(std::memory_order_relaxed);
-    }
-    return {static_cast<std::size_t>(blocks), static_cast<std::size_t>(bytes)};
-}
+heap_counts heap_live() { return {live_blocks.load(), live_bytes.load()}; }
 
 void heap_fail_after(long successes, bool persistent) { allocation_faults.arm(successes, persistent); }
 
