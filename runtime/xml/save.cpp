@@ -233,7 +233,7 @@ int write_head(xml_writer* writer, xml_node* node, bool* opens) {
 
 struct file_writer_state {
     os_handle handle = 0;
-    text temp_path;
+    char* temp_path = nullptr; // a heap block; empty until the file exists
     std::uint8_t* buffer = nullptr;
     bool done = false;
 
@@ -245,7 +245,8 @@ struct file_writer_state {
     ~file_writer_state() {
         heap_free(buffer);
         if (handle != 0) os_file_close(handle);
-        if (!done && !temp_path.empty()) replace_delete(temp_path.c_str());
+        if (!done && temp_path != nullptr && *temp_path != '\0') replace_delete(temp_path);
+        heap_free(temp_path);
     }
 };
 
@@ -355,9 +356,11 @@ int xml_save(object_id slot, const char* path, int flags) {
     int target = replace_check_target(path);
     if (target == REPLACE_REFUSED) return 0;
     file_writer_state state;
-    state.handle = replace_create_temp(path, &state.temp_path);
+    state.temp_path = static_cast<char*>(heap_alloc_zeroed(std::strlen(path) + replace_temp_extra));
+    if (state.temp_path == nullptr) return 0;
+    state.handle = replace_create_temp(path, state.temp_path);
     if (state.handle == 0) return 0;
-    if (target == REPLACE_EXISTING && !replace_copy_attributes(path, state.handle, state.temp_path.c_str())) return 0;
+    if (target == REPLACE_EXISTING && !replace_copy_attributes(path, state.handle, state.temp_path)) return 0;
     state.buffer = static_cast<std::uint8_t*>(heap_alloc(xml_save_buffer_size));
     if (state.buffer == nullptr) return 0;
     xml_writer writer{};
@@ -373,7 +376,7 @@ int xml_save(object_id slot, const char* path, int flags) {
     state.handle = 0;
     // A close that fails may have lost written data; the target stays.
     if (!os_file_close(handle)) return 0;
-    if (!replace_move(state.temp_path.c_str(), path)) return 0;
+    if (!replace_move(state.temp_path, path)) return 0;
     state.done = true;
     return 1;
 }
