@@ -49,14 +49,17 @@ bool update_configuration(const char* launcher_folder, const char* config_path) 
     const int status = xml_status(config_document_slot);
     if (status == XML_STATUS_OUT_OF_MEMORY || status == XML_STATUS_READ_ERROR) return false;
     if (status != 0) return true;
+    // Characters the 8-bit tree could not hold would be lost for good by a
+    // save; such a configuration is left alone, and not recorded as done.
+    const xml_document* document = xml_document_get(config_document_slot);
+    if (!document || document->replacements != 0) return false;
     xml_node* root = xml_node_from_path(xml_root_element(config_document_slot), panel_root_path);
     if (!root) return true;
 
     text folder = text::concat(launcher_folder, work_folder_name);
     // A configuration that is saved as UTF-8 gets the folder in UTF-8; the
     // launcher folder itself is in the ANSI code page.
-    const xml_document* document = xml_document_get(config_document_slot);
-    if (document && document->declare_utf8) folder = ansi_to_utf8(folder.c_str());
+    if (document->declare_utf8) folder = ansi_to_utf8(folder.c_str());
     if (folder.empty()) return false;
 
     xml_set_attribute(root, panel_root_attribute, folder.c_str());
