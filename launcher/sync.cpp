@@ -184,7 +184,9 @@ bool update_editor_file(object_id slot, const char* path, const char* launcher_f
     if (status == XML_STATUS_OUT_OF_MEMORY || status == XML_STATUS_READ_ERROR) return false;
     if (status != 0) return true;
     xml_document* tree = xml_document_get(document.id);
-    if (!tree || xml_replaced_characters(document.id) != 0) return false;
+    // A document that lost characters on loading would lose them for good
+    // when saved: it is left alone, and the move is not recorded.
+    if (!tree || tree->replacements != 0) return false;
 
     // The launcher folder is in the ANSI code page; the document gets it in
     // its own form.

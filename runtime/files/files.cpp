@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -466,6 +467,9 @@ std::int32_t file_write_text(object_id slot, const char* text_bytes, int encodin
                                                      static_cast<std::uint32_t>(wide.size())));
     }
     if (encoding == ENCODING_UTF8) {
+        // Four bytes a character: on 32 bits a text of 1 GiB or more would
+        // wrap the size round to a small block.
+        if (length > SIZE_MAX / 4) return 0;
         scratch encoded(4 * length);
         if (encoded.block == nullptr) return 0;
         std::size_t size = latin1_to_utf8_into(text_bytes, length, reinterpret_cast<char*>(encoded.bytes()));

@@ -6,9 +6,9 @@
 // os_file_close. Flushing and moving pass the I/O fault countdown.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
-#include "runtime/core/text.h"
 #include "runtime/platform/file_io.h"
 
 namespace quillgate {
@@ -22,15 +22,21 @@ constexpr int REPLACE_EXISTING = 2; // a file that this process may replace
 // process has no right to write, or (Windows) one that another handle holds
 // open in a mode that excludes writing.
 int replace_check_target(const char* target);
+// What a temporary file's path needs beyond the target's length: the
+// suffix that makes it new, and the terminator.
+constexpr std::size_t replace_temp_extra = 48;
 // Creates a new, empty file in the folder of `target` under a name that no
-// file had, open for writing; its path goes to `temp_path`. 0 on failure.
-os_handle replace_create_temp(const char* target, text* temp_path);
+// file had, open for writing; its path goes to `temp_path`, which holds
+// strlen(target) + replace_temp_extra bytes. 0 on failure.
+os_handle replace_create_temp(const char* target, char* temp_path);
 // Gives the new file the target's attributes: hidden, system and archive on
 // Windows, the permission bits on POSIX.
 bool replace_copy_attributes(const char* target, os_handle handle, const char* temp_path);
 // Forces the file's content to the disk (FlushFileBuffers, fsync).
 bool replace_flush(os_handle handle);
-// Moves `from` over `to` in one step; `to` need not exist.
+// Moves `from` over `to` in one step; `to` need not exist. On Windows a
+// target that another program holds open for a moment (an indexer, a virus
+// scanner) is waited for, up to about a second.
 bool replace_move(const char* from, const char* to);
 bool replace_delete(const char* path);
 

@@ -3,13 +3,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "runtime/core/heap.h"
 #include "runtime/platform/replace.h"
 
 namespace quillgate {
@@ -24,9 +22,14 @@ int descriptor(os_handle handle) { return static_cast<int>(handle - 1); }
 // since the file itself is already in place and complete.
 void flush_folder_of(const char* path) {
     const char* slash = std::strrchr(path, '/');
-    text folder = slash == nullptr ? text::copy(".") : text::copy(path, static_cast<std::size_t>(slash - path) + 1);
-    if (folder.empty()) return;
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    char folder[4096] = ".";
+    if (slash != nullptr) {
+        auto length = static_cast<std::size_t>(slash - path) + 1;
+        if (length >= sizeof folder) return;
+        std::memcpy(folder, path, length);
+        folder[length] = '\0';
+    }
+    int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);
@@ -46,21 +49,17 @@ int replace_check_target(const char* target) {
     return REPLACE_EXISTING;
 }
 
-os_handle replace_create_temp(const char* target, text* temp_path) {
+os_handle replace_create_temp(const char* target, char* temp_path) {
     if (target == nullptr || *target == '\0' || temp_path == nullptr) return 0;
+    std::size_t room = std::strlen(target) + replace_temp_extra;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[48];
-        std::snprintf(suffix, sizeof suffix, ".%lx-%x.tmp", static_cast<unsigned long>(::getpid()),
+        std::snprintf(temp_path, room, "%s.%lx-%x.tmp", target, static_cast<unsigned long>(::getpid()),
                       temp_counter.fetch_add(1));
-        text name = text::concat(target, suffix);
-        if (name.empty()) return 0;
-        int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            *temp_path = std::move(name);
-            return static_cast<os_handle>(fd) + 1;
-        }
-        if (errno != EEXIST && errno != EINTR) return 0;
+        int fd = ::open(temp_path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) return static_cast<os_handle>(fd) + 1;
+        if (errno != EEXIST && errno != EINTR) break;
     }
+    *temp_path = '\0';
     return 0;
 }
 

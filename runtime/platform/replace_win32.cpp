@@ -2,7 +2,7 @@
 // MoveFileExA.
 #include <atomic>
 #include <cstdio>
-#include <utility>
+#include <cstring>
 
 #include <windows.h>
 
@@ -16,6 +16,11 @@ std::atomic<unsigned> temp_counter{0};
 
 constexpr DWORD kept_attributes =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Moving over a held target is tried again this often, this far apart:
+// about a second in all.
+constexpr int move_attempts = 20;
+constexpr DWORD move_retry_interval_ms = 50;
 
 } // namespace
 
@@ -36,23 +41,19 @@ int replace_check_target(const char* target) {
     return REPLACE_EXISTING;
 }
 
-os_handle replace_create_temp(const char* target, text* temp_path) {
+os_handle replace_create_temp(const char* target, char* temp_path) {
     if (target == nullptr || *target == '\0' || temp_path == nullptr) return 0;
+    std::size_t room = std::strlen(target) + replace_temp_extra;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[48];
-        std::snprintf(suffix, sizeof suffix, ".%lx-%x.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
+        std::snprintf(temp_path, room, "%s.%lx-%x.tmp", target, static_cast<unsigned long>(GetCurrentProcessId()),
                       temp_counter.fetch_add(1));
-        text name = text::concat(target, suffix);
-        if (name.empty()) return 0;
-        HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        HANDLE handle = CreateFileA(temp_path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle != INVALID_HANDLE_VALUE && handle != nullptr) {
-            *temp_path = std::move(name);
-            return reinterpret_cast<os_handle>(handle);
-        }
+        if (handle != INVALID_HANDLE_VALUE && handle != nullptr) return reinterpret_cast<os_handle>(handle);
         DWORD error = GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return 0;
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
     }
+    *temp_path = '\0';
     return 0;
 }
 
@@ -72,7 +73,16 @@ bool replace_flush(os_handle handle) {
 
 bool replace_move(const char* from, const char* to) {
     if (io_fault_hit() || from == nullptr || to == nullptr) return false;
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    // A program that holds the target open without delete sharing makes
+    // the move fail with access denied or a sharing violation until it lets
+    // go; indexers, scanners and sync clients do so within moments.
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) return true;
+        DWORD error = GetLastError();
+        bool held = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+        if (!held || attempt >= move_attempts) return false;
+        Sleep(move_retry_interval_ms);
+    }
 }
 
 bool replace_delete(const char* path) { return path != nullptr && DeleteFileA(path) != 0; }

@@ -26,14 +26,23 @@ struct xml_load_state {
     std::int32_t room = 0;
     // The file's first line end decides the style, wherever the pieces the
     // parser is fed happen to break: a CR at the end of one piece waits for
-    // the next byte. Zero bytes (the high halves of UTF-16 units) are passed
-    // over, and a line feed that opens the file is not taken as a line end.
+    // the next unit. A line feed that opens the file is not taken as a line
+    // end. Units are whole characters of the file's width: in UTF-16 a
+    // character such as U+4E0D holds a byte 0x0D that is no carriage return.
     bool scan_started = false;
     bool scan_pending_cr = false;
+    std::int32_t unit_width = 0; // 0 until the first two bytes tell: 1 or 2
+    bool big_endian = false;
+    unsigned char unit_bytes[2]{};
+    std::int32_t unit_filled = 0;
+    std::int32_t mark_units = 0;
     // What the file shows about its own encoding (for declare_utf8).
     unsigned char lead[3]{};
     std::int32_t lead_count = 0;
     bool declared_other_encoding = false;
+    // 8-bit loads take a UTF-8 file's bytes as they are; a mark in front
+    // would make the parser decode them, so it is passed over.
+    bool pass_utf8_mark = false;
 
     ~xml_load_state() { heap_free(outer); }
 
@@ -57,20 +66,51 @@ struct xml_load_state {
 
     int scan_line_ends(const unsigned char* bytes, std::uint32_t n) {
         for (std::uint32_t i = 0; i < n; ++i) {
-            unsigned char c = bytes[i];
-            if (c == 0) continue;
-            if (!scan_started) {
-                scan_started = true;
-                if (c == '\n') continue;
+            unit_bytes[unit_filled++] = bytes[i];
+            if (unit_width == 0) {
+                if (unit_filled < 2) continue;
+                // XML text opens with "<", white space or a mark, so a UTF-16
+                // file shows one zero byte among its first two, or a mark;
+                // 8-bit and UTF-8 text has no zero byte at all.
+                unsigned char a = unit_bytes[0];
+                unsigned char b = unit_bytes[1];
+                bool mark = (a == 0xFF && b == 0xFE) || (a == 0xFE && b == 0xFF);
+                unit_width = mark || ((a == 0) != (b == 0)) ? 2 : 1;
+                big_endian = a == 0 || a == 0xFE;
+                unit_filled = 0;
+                if (unit_width == 1) {
+                    int style = take_unit(a);
+                    if (style == 0) style = take_unit(b);
+                    if (style != 0) return style;
+                    continue;
+                }
+            } else if (unit_filled < unit_width) {
+                continue;
             }
-            if (scan_pending_cr) return c == '\n' ? 1 : 4;
-            if (c == '\r') {
-                scan_pending_cr = true;
-            } else if (c == '\n') {
-                return 2;
-            }
+            unit_filled = 0;
+            unsigned unit = unit_width == 1 ? unit_bytes[0]
+                            : big_endian    ? (unit_bytes[0] << 8u) | unit_bytes[1]
+                                            : (unit_bytes[1] << 8u) | unit_bytes[0];
+            if (int style = take_unit(unit)) return style;
         }
         return 0;
+    }
+
+    int take_unit(unsigned unit) {
+        if (!scan_started) {
+            // A byte-order mark is no text: the file's first character, and
+            // a line feed there, come after it.
+            static constexpr unsigned utf8_mark[3] = {0xEF, 0xBB, 0xBF};
+            if (unit == 0xFEFF || (unit_width == 1 && mark_units < 3 && unit == utf8_mark[mark_units])) {
+                ++mark_units;
+                return 0;
+            }
+            scan_started = true;
+            if (unit == '\n') return 0;
+        }
+        if (scan_pending_cr) return unit == '\n' ? 1 : 4;
+        if (unit == '\r') scan_pending_cr = true;
+        return unit == '\n' ? 2 : 0;
     }
 };
 
@@ -126,6 +166,16 @@ char* grow_current_text(xml_document* document, std::size_t extra, std::size_t* 
     if (state != nullptr) state->current = {static_cast<std::int64_t>(length), static_cast<std::int64_t>(capacity)};
     *old = length;
     return node->text + length;
+}
+
+// Counts the characters of UTF-8 text that 8-bit text cannot hold: every
+// lead byte from 0xC4 up starts one above U+00FF (the parser hands over
+// well-formed UTF-8 only).
+void count_replacements(xml_document* document, const char* utf8, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        auto b = static_cast<unsigned char>(utf8[i]);
+        if (b >= 0xC4 && b <= 0xF7) ++document->replacements;
+    }
 }
 
 void note_appended(xml_document* document, std::size_t added) {
@@ -294,7 +344,9 @@ void read_and_parse(xml_document* document, XML_Parser parser, xml_byte_source* 
     std::int64_t total = 0;
     std::int64_t chunk = source->chunk_size > 0 ? source->chunk_size : xml_load_chunk_size;
     while (total < source->size) {
-        auto n = static_cast<int>(std::min(chunk, source->size - total));
+        // The first piece is at least three bytes, so a UTF-8 mark is seen whole.
+        std::int64_t want = total == 0 ? std::max<std::int64_t>(chunk, 3) : chunk;
+        auto n = static_cast<int>(std::min(want, source->size - total));
         void* buffer = XML_GetBuffer(parser, n);
         if (buffer == nullptr) {
             document->status = 1;
@@ -307,10 +359,16 @@ void read_and_parse(xml_document* document, XML_Parser parser, xml_byte_source* 
             state->lead[state->lead_count++] = static_cast<const unsigned char*>(buffer)[i];
         if (document->line_end_style == 0)
             document->line_end_style = state->scan_line_ends(static_cast<const unsigned char*>(buffer), got);
+        std::uint32_t fed = got;
+        if (total == got && state->pass_utf8_mark && got >= 3 && std::memcmp(buffer, "\xEF\xBB\xBF", 3) == 0) {
+            std::memmove(buffer, static_cast<char*>(buffer) + 3, got - 3);
+            fed = got - 3;
+            document->utf8_mark = 1;
+        }
         // A file that delivers nothing before its size is reached has shrunk
         // under us: what arrived is all there is, so the parse ends here.
         bool final = got == 0 || total >= source->size;
-        bool parsed = XML_ParseBuffer(parser, static_cast<int>(got), final ? XML_TRUE : XML_FALSE) != XML_STATUS_ERROR;
+        bool parsed = XML_ParseBuffer(parser, static_cast<int>(fed), final ? XML_TRUE : XML_FALSE) != XML_STATUS_ERROR;
         // A file that came up short (a read error, or it shrank) is not the
         // file: whatever the parser made of the part that arrived, the load
         // failed, and nobody may save the partial tree over the file.
@@ -396,6 +454,7 @@ char* xml_pool_strdup(xml_document* document, const char* utf8) {
         std::memcpy(copy, utf8, n + 1);
     } else {
         utf8_to_latin1_into(utf8, n, copy);
+        count_replacements(document, utf8, n);
     }
     return copy;
 }
@@ -456,12 +515,15 @@ void xml_append_text(xml_document* document, const char* bytes, int length) {
             // One byte per character: what ISO-8859-1 cannot hold becomes
             // "?", never a byte that would end or shorten the string.
             *out++ = code < 256 ? static_cast<char>(code) : '?';
+            if (code >= 256) ++document->replacements;
         } else if (b >= 0xE0 && b <= 0xEF) {
             i += 2;
             *out++ = ' ';
+            ++document->replacements;
         } else if (b >= 0xF0 && b <= 0xF7) {
             i += 3;
             *out++ = ' ';
+            ++document->replacements;
         }
     }
     *out = '\0';
@@ -473,6 +535,7 @@ void xml_append_raw(xml_document* document, const char* bytes, int length) {
     std::size_t old = 0;
     char* out = grow_current_text(document, static_cast<std::size_t>(length), &old);
     if (out == nullptr) return stop_for_memory(document);
+    count_replacements(document, bytes, static_cast<std::size_t>(length));
     note_appended(document, utf8_to_latin1_into(bytes, static_cast<std::size_t>(length), out));
 }
 
@@ -568,6 +631,7 @@ std::intptr_t xml_load_from(object_id slot, xml_byte_source* source, int encodin
     }
     document->encoding_fixed = encoding != -1 ? 1 : 0;
     xml_load_state state;
+    state.pass_utf8_mark = encoding == 24;
     document->load_state = &state;
     XML_SetUserData(parser, document);
 
@@ -575,8 +639,10 @@ std::intptr_t xml_load_from(object_id slot, xml_byte_source* source, int encodin
 
     // A document kept as 8-bit bytes from a file that any reader takes as
     // UTF-8 must say UTF-8 when saved, or its non-ASCII bytes would be read
-    // back as two characters each.
-    document->declare_utf8 = encoding == 24 && !has_byte_order_mark(state) && !state.declared_other_encoding ? 1 : 0;
+    // back as two characters each. A UTF-8 mark says so louder than any
+    // declaration.
+    bool utf8_file = document->utf8_mark != 0 || (!has_byte_order_mark(state) && !state.declared_other_encoding);
+    document->declare_utf8 = encoding == 24 && utf8_file ? 1 : 0;
     document->load_state = nullptr;
     document->parser = nullptr;
     XML_ParserFree(parser);

@@ -96,8 +96,4 @@ long xml_rewrite_character_data(xml_document* document, xml_rewrite_piece rewrit
     return total;
 }
 
-// The loader keeps no count of its replacements yet; until it does, every
-// document counts as whole.
-std::int64_t xml_replaced_characters(object_id) { return 0; }
-
 } // namespace quillgate

@@ -23,9 +23,4 @@ using xml_rewrite_piece = long (*)(void* context, const char* bytes, std::size_t
 // then consistent but only partly rewritten, and must not be saved.
 long xml_rewrite_character_data(xml_document* document, xml_rewrite_piece rewrite, void* context);
 
-// How many characters the load of the document under `id` had to replace
-// ("?" or a space for one the 8-bit text cannot hold). A document that lost
-// characters must not be saved over its file.
-std::int64_t xml_replaced_characters(object_id id);
-
 } // namespace quillgate

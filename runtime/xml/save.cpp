@@ -2,6 +2,7 @@
 // beside the target, which replaces the target only once it is complete.
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "runtime/core/heap.h"
@@ -12,7 +13,8 @@ namespace quillgate {
 
 namespace {
 
-enum class output { latin1, utf8, utf16 };
+// utf8_bytes: 8-bit text whose bytes are a UTF-8 file's own.
+enum class output { latin1, utf8, utf8_bytes, utf16 };
 
 // Puts one unit (an escape or one character) into the buffer, flushing
 // first when it does not fit, so no unit is split between two writes.
@@ -36,13 +38,47 @@ const char* escape_for(unsigned char b, int mode) {
     default: break;
     }
     if (mode != ESCAPE_ATTRIBUTE) return nullptr;
+    // A reader turns these into spaces in an attribute value.
     switch (b) {
     case '\'': return "&apos;";
     case '"': return "&quot;";
+    case '\t': return "&#9;";
     case '\n': return "&#10;";
     case '\r': return "&#13;";
     default: return nullptr;
     }
+}
+
+// Element text holds the document's line ends as the file had them. A
+// reader turns every CR LF and every other CR into a line feed, so a CR or
+// LF that is not such a line end goes out as a reference; a line end goes
+// out as it is. `size` receives how many bytes the decision covers.
+const char* line_end_escape(const unsigned char* bytes, std::size_t i, std::size_t count, int style,
+                            std::int32_t* size) {
+    *size = 1;
+    bool pair = bytes[i] == '\r' && i + 1 < count && bytes[i + 1] == '\n';
+    if (style == 1 && pair) {
+        *size = 2;
+        return nullptr;
+    }
+    if (bytes[i] == '\r') return style == 4 ? nullptr : "&#13;";
+    return style == 1 || style == 4 ? "&#10;" : nullptr;
+}
+
+// The length of the well-formed UTF-8 sequence at bytes[i] (within count),
+// or 0 when the byte starts none.
+std::size_t utf8_sequence(const unsigned char* bytes, std::size_t i, std::size_t count) {
+    unsigned char b = bytes[i];
+    std::size_t n = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    if (n == 0 || count - i < n) return 0;
+    // The second byte's range rules out overlong forms, surrogates and
+    // values above U+10FFFF.
+    unsigned char low = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
+    unsigned char high = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
+    if (bytes[i + 1] < low || bytes[i + 1] > high) return 0;
+    for (std::size_t k = 2; k < n; ++k)
+        if (bytes[i + k] < 0x80 || bytes[i + k] > 0xBF) return 0;
+    return n;
 }
 
 // For each escape mode, the bytes that are written as they are in 8-bit
@@ -53,9 +89,10 @@ struct pass_table {
         for (int mode = 0; mode < 3; ++mode) {
             for (int b = 0; b < 256; ++b) {
                 bool markup = b == '<' || b == '>' || b == '&';
-                bool attribute_only = b == '\'' || b == '"' || b == '\n' || b == '\r';
-                plain[mode][b] =
-                    b != 0 && !(markup && mode != ESCAPE_NONE) && !(attribute_only && mode == ESCAPE_ATTRIBUTE);
+                bool attribute_only = b == '\'' || b == '"' || b == '\t';
+                bool line_end = b == '\n' || b == '\r';
+                plain[mode][b] = b != 0 && !((markup || line_end) && mode != ESCAPE_NONE) &&
+                                 !(attribute_only && mode == ESCAPE_ATTRIBUTE);
             }
         }
     }
@@ -76,7 +113,7 @@ int emit(const char* text, std::int32_t length, int mode, xml_writer* writer) {
             std::size_t end = i;
             const bool* plain = pass_through.plain[mode >= 0 && mode <= 2 ? mode : ESCAPE_NONE];
             const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-            if (encoding == output::utf8) {
+            if (encoding != output::latin1) {
                 while (end < count && bytes[end] < 0x80 && plain[bytes[end]]) ++end;
             } else {
                 while (end < count && plain[bytes[end]]) ++end;
@@ -92,23 +129,49 @@ int emit(const char* text, std::int32_t length, int mode, xml_writer* writer) {
             }
             if (i == count) break;
         }
-        auto b = static_cast<unsigned char>(text[i]);
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+        auto b = bytes[i];
         if (b == 0) break;
+        // One unit: an escape, or `covered` bytes that go out as characters
+        // (a CR LF line end, or one UTF-8 sequence, is a single unit).
+        const char* escape = escape_for(b, mode);
+        std::int32_t covered = 1;
+        if (mode == ESCAPE_TEXT && (b == '\r' || b == '\n'))
+            escape = line_end_escape(bytes, i, count, writer->line_end_style, &covered);
+        char reference[8];
+        if (encoding == output::utf8_bytes && b >= 0x80) {
+            covered = static_cast<std::int32_t>(utf8_sequence(bytes, i, count));
+            if (covered == 0) {
+                covered = 1;
+                // A reference only where the parser decodes one; elsewhere
+                // (names, comments) there is no other way to write the byte.
+                if (mode != ESCAPE_NONE) {
+                    std::snprintf(reference, sizeof reference, "&#%u;", static_cast<unsigned>(b));
+                    escape = reference;
+                }
+            }
+        }
         char unit[16];
         std::int32_t size = 0;
-        if (const char* escape = escape_for(b, mode)) {
+        if (escape != nullptr) {
             for (const char* e = escape; *e != '\0'; ++e) {
                 unit[size++] = *e;
                 if (encoding == output::utf16) unit[size++] = '\0';
             }
-        } else if (encoding == output::utf16) {
-            unit[size++] = static_cast<char>(b);
-            unit[size++] = '\0';
-        } else if (encoding == output::utf8 && b >= 0x80) {
-            unit[size++] = static_cast<char>(0xC0 | (b >> 6));
-            unit[size++] = static_cast<char>(0x80 | (b & 0x3F));
         } else {
-            unit[size++] = static_cast<char>(b);
+            for (std::int32_t k = 0; k < covered; ++k) {
+                auto c = static_cast<char>(bytes[i + k]);
+                if (encoding == output::utf16) {
+                    unit[size++] = c;
+                    unit[size++] = '\0';
+                } else if (encoding == output::utf8 && bytes[i + k] >= 0x80) {
+                    unit[size++] = static_cast<char>(0xC0 | (bytes[i + k] >> 6));
+                    unit[size++] = static_cast<char>(0x80 | (bytes[i + k] & 0x3F));
+                } else {
+                    unit[size++] = c;
+                }
+            }
+            i += static_cast<std::size_t>(covered - 1);
         }
         if (put(writer, unit, size) == 0) return 0;
     }
@@ -165,6 +228,13 @@ private:
     std::size_t room_ = 64;
 };
 
+// Only element text is character data. The document node's text is the
+// white space around the prolog items and the main element, and a DOCTYPE
+// node's is markup: neither may hold a reference, so both go out as they are.
+int content_mode(const xml_node* node) {
+    return node->kind == XML_NODE_DOCUMENT || node->kind == XML_NODE_DTD ? ESCAPE_NONE : ESCAPE_TEXT;
+}
+
 // The parent's text that lies before the next child, at most n bytes of
 // what is left; the position moves by the full n.
 int emit_run(xml_writer* writer, content_position& at, std::int32_t n) {
@@ -172,7 +242,7 @@ int emit_run(xml_writer* writer, content_position& at, std::int32_t n) {
     if (at.written < at.length) {
         std::int64_t left = at.length - at.written;
         auto size = static_cast<std::int32_t>(n < left ? n : left);
-        if (emit_text(writer, at.node->text + at.written, size, ESCAPE_TEXT) == 0) return 0;
+        if (emit_text(writer, at.node->text + at.written, size, content_mode(at.node)) == 0) return 0;
     }
     at.written += n;
     return 1;
@@ -186,12 +256,12 @@ int finish_content(xml_writer* writer, content_position& at) {
         // Runs longer than a signed 32-bit count go out in pieces.
         while (left > 0) {
             std::int32_t size = left > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(left);
-            if (emit_text(writer, rest, size, ESCAPE_TEXT) == 0) return 0;
+            if (emit_text(writer, rest, size, content_mode(at.node)) == 0) return 0;
             rest += size;
             left -= size;
         }
     }
-    if (at.node->kind != XML_NODE_DOCUMENT) {
+    if (at.node->kind != XML_NODE_DOCUMENT && at.node->kind != XML_NODE_DTD) {
         if (emit_none(writer, "</") == 0 || emit_none(writer, at.node->name) == 0 || emit_none(writer, ">") == 0)
             return 0;
     }
@@ -199,8 +269,8 @@ int finish_content(xml_writer* writer, content_position& at) {
 }
 
 // Writes a node that has no content of its own to walk (everything but the
-// document node and elements that hold something), or the start tag of one
-// that has. `opens` tells which.
+// document node, DOCTYPE nodes and elements that hold something), or the
+// start tag of one that has. `opens` tells which.
 int write_head(xml_writer* writer, xml_node* node, bool* opens) {
     *opens = false;
     switch (node->kind) {
@@ -208,7 +278,9 @@ int write_head(xml_writer* writer, xml_node* node, bool* opens) {
         return emit_none(writer, "<!--") && emit_none(writer, node->text) && emit_none(writer, "-->");
     case XML_NODE_CDATA:
         return emit_none(writer, "<![CDATA[") && emit_none(writer, node->text) && emit_none(writer, "]]>");
-    case XML_NODE_DTD: return emit_none(writer, node->text);
+    // The comments and instructions of an internal subset are children of
+    // the DOCTYPE node, placed in its text as an element's children are.
+    case XML_NODE_DTD: *opens = true; return 1;
     case XML_NODE_INSTRUCTION:
         return emit_none(writer, "<?") && emit_none(writer, node->name) && emit_none(writer, " ") &&
                emit_none(writer, node->text) && emit_none(writer, "?>");
@@ -233,7 +305,7 @@ int write_head(xml_writer* writer, xml_node* node, bool* opens) {
 
 struct file_writer_state {
     os_handle handle = 0;
-    text temp_path;
+    char* temp_path = nullptr; // a heap block; empty until the file exists
     std::uint8_t* buffer = nullptr;
     bool done = false;
 
@@ -245,7 +317,8 @@ struct file_writer_state {
     ~file_writer_state() {
         heap_free(buffer);
         if (handle != 0) os_file_close(handle);
-        if (!done && !temp_path.empty()) replace_delete(temp_path.c_str());
+        if (!done && temp_path != nullptr && *temp_path != '\0') replace_delete(temp_path);
+        heap_free(temp_path);
     }
 };
 
@@ -257,6 +330,10 @@ int xml_emit_latin1(const char* text, std::int32_t length, int mode, xml_writer*
 
 int xml_emit_utf8(const char* text, std::int32_t length, int mode, xml_writer* writer) {
     return emit<output::utf8>(text, length, mode, writer);
+}
+
+int xml_emit_utf8_bytes(const char* text, std::int32_t length, int mode, xml_writer* writer) {
+    return emit<output::utf8_bytes>(text, length, mode, writer);
 }
 
 int xml_emit_utf16(const char* text, std::int32_t length, int mode, xml_writer* writer) {
@@ -323,10 +400,15 @@ int xml_write_document(xml_document* document, xml_writer* writer, int encoding,
             *writer->cursor++ = 0xFE;
             writer->room -= 2;
         }
-    } else if (encoding == 2) {
-        writer->emit = xml_emit_utf8;
+    } else if (encoding == 2 || document->declare_utf8 != 0) {
+        // An 8-bit document of a UTF-8 file holds that file's bytes: they go
+        // out as they are, under a UTF-8 declaration, and a mark the file
+        // had goes back in front.
+        bool file_bytes = encoding != 2;
+        writer->emit = file_bytes ? xml_emit_utf8_bytes : xml_emit_utf8;
         head = "<?xml version=\"1.0\" encoding=\"UTF-8\"";
-        if ((flags & XML_SAVE_BOM) != 0 && writer->room >= 3) {
+        bool mark = (flags & XML_SAVE_BOM) != 0 || (file_bytes && document->utf8_mark != 0);
+        if (mark && writer->room >= 3) {
             *writer->cursor++ = 0xEF;
             *writer->cursor++ = 0xBB;
             *writer->cursor++ = 0xBF;
@@ -334,10 +416,8 @@ int xml_write_document(xml_document* document, xml_writer* writer, int encoding,
         }
     } else {
         writer->emit = xml_emit_latin1;
-        // The bytes are the file's own; when the file was UTF-8 they still
-        // are, and the declaration has to say so.
-        if (document->declare_utf8 != 0) head = "<?xml version=\"1.0\" encoding=\"UTF-8\"";
     }
+    writer->line_end_style = document->line_end_style;
     if ((flags & XML_SAVE_NO_DECLARATION) == 0) {
         if (emit_none(writer, head) == 0) return 0;
         if (document->standalone == 0 && emit_none(writer, " standalone=\"no\"") == 0) return 0;
@@ -355,9 +435,11 @@ int xml_save(object_id slot, const char* path, int flags) {
     int target = replace_check_target(path);
     if (target == REPLACE_REFUSED) return 0;
     file_writer_state state;
-    state.handle = replace_create_temp(path, &state.temp_path);
+    state.temp_path = static_cast<char*>(heap_alloc_zeroed(std::strlen(path) + replace_temp_extra));
+    if (state.temp_path == nullptr) return 0;
+    state.handle = replace_create_temp(path, state.temp_path);
     if (state.handle == 0) return 0;
-    if (target == REPLACE_EXISTING && !replace_copy_attributes(path, state.handle, state.temp_path.c_str())) return 0;
+    if (target == REPLACE_EXISTING && !replace_copy_attributes(path, state.handle, state.temp_path)) return 0;
     state.buffer = static_cast<std::uint8_t*>(heap_alloc(xml_save_buffer_size));
     if (state.buffer == nullptr) return 0;
     xml_writer writer{};
@@ -373,7 +455,7 @@ int xml_save(object_id slot, const char* path, int flags) {
     state.handle = 0;
     // A close that fails may have lost written data; the target stays.
     if (!os_file_close(handle)) return 0;
-    if (!replace_move(state.temp_path.c_str(), path)) return 0;
+    if (!replace_move(state.temp_path, path)) return 0;
     state.done = true;
     return 1;
 }

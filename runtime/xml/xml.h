@@ -68,6 +68,13 @@ struct xml_document {
     // 1 when a document loaded as 8-bit text came from a file that is UTF-8
     // to any reader: the saver then names UTF-8 in the declaration.
     std::int32_t declare_utf8;
+    // 1 when such a file began with the UTF-8 byte-order mark: the loader
+    // passes the mark over, so that the parser reads the bytes as they are,
+    // and the saver writes it back.
+    std::int32_t utf8_mark;
+    // Characters the loader had to replace ("?" or a space) because 8-bit
+    // text cannot hold them. Saving such a document loses them for good.
+    std::int32_t replacements;
     // While xml_load runs: the text sizes of the open nodes; null otherwise.
     xml_load_state* load_state;
 };
@@ -147,6 +154,9 @@ struct xml_writer {
     int (*flush)(xml_writer* writer);
     std::uint8_t* buffer_start;
     os_handle file_handle;
+    // The document's line_end_style: a carriage return or line feed in
+    // element text that is not such a line end goes out as a reference.
+    std::int32_t line_end_style = 0;
 };
 
 int xml_save(object_id slot, const char* path, int flags = 0);
@@ -154,6 +164,10 @@ int xml_write_document(xml_document* document, xml_writer* writer, int encoding,
 int xml_write_node(xml_node* node, xml_writer* writer);
 int xml_emit_latin1(const char* text, std::int32_t length, int mode, xml_writer* writer);
 int xml_emit_utf8(const char* text, std::int32_t length, int mode, xml_writer* writer);
+// For 8-bit documents of UTF-8 files: the bytes as they are, except that a
+// byte outside any well-formed UTF-8 sequence goes out as a character
+// reference (in text and attribute values), so the file stays UTF-8.
+int xml_emit_utf8_bytes(const char* text, std::int32_t length, int mode, xml_writer* writer);
 int xml_emit_utf16(const char* text, std::int32_t length, int mode, xml_writer* writer);
 int xml_writer_flush(xml_writer* writer);
 

