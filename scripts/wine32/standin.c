@@ -32,13 +32,13 @@ static int run_as_editor(void) {
     if (length == 0 || length >= MAX_PATH) return 2;
     snprintf(log, sizeof log, "%s.log", self);
     if (!GetCurrentDirectoryA(sizeof folder, folder)) folder[0] = 0;
-    FILE *out = fopen(log, "ab");
+    FILE* out = fopen(log, "ab");
     if (!out) return 2;
     fprintf(out, "run\ncwd=%s\ncmdline=%s\nend\n", folder, GetCommandLineA());
     return fclose(out) == 0 ? 0 : 2;
 }
 
-static int run_as_sleeper(const char *ready, const char *milliseconds) {
+static int run_as_sleeper(const char* ready, const char* milliseconds) {
     HANDLE file = CreateFileA(ready, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) return 2;
     CloseHandle(file);
@@ -46,14 +46,14 @@ static int run_as_sleeper(const char *ready, const char *milliseconds) {
     return 0;
 }
 
-static int append(const char *log, const char *line) {
-    FILE *out = fopen(log, "ab");
+static int append(const char* log, const char* line) {
+    FILE* out = fopen(log, "ab");
     if (!out) return 0;
     fputs(line, out);
     return fclose(out) == 0;
 }
 
-static int run_as_watcher(const char *log, const char *stop, int count, char **programs) {
+static int run_as_watcher(const char* log, const char* stop, int count, char** programs) {
     if (count < 1 || count > MOST_WATCHED) return 2;
     HANDLE processes[MOST_WATCHED];
     int index[MOST_WATCHED];
@@ -98,7 +98,7 @@ static int run_as_watcher(const char *log, const char *stop, int count, char **p
     return 0;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc == 1) return run_as_editor();
     if (argc == 4 && strcmp(argv[1], "sleep") == 0) return run_as_sleeper(argv[2], argv[3]);
     if (argc >= 5 && strcmp(argv[1], "watch") == 0) return run_as_watcher(argv[2], argv[3], argc - 4, argv + 4);
