@@ -16,8 +16,7 @@ inline std::string read_file(const std::filesystem::path& path) {
 }
 
 inline void write_file(const std::filesystem::path& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
 }
 
 // The last run the stand-in editor recorded in its log, as key=value pairs;
@@ -25,11 +24,10 @@ inline void write_file(const std::filesystem::path& path, std::string_view bytes
 inline std::map<std::string, std::string> editor_last_run(const std::filesystem::path& log) {
     std::ifstream in(log, std::ios::binary);
     std::map<std::string, std::string> run;
-    std::string line;
-    while (std::getline(in, line)) {
+    for (std::string line; std::getline(in, line);) {
         if (line == "run") run.clear();
-        auto equals = line.find('=');
-        if (equals != std::string::npos) run[line.substr(0, equals)] = line.substr(equals + 1);
+        if (auto equals = line.find('='); equals != std::string::npos)
+            run[line.substr(0, equals)] = line.substr(equals + 1);
         if (line == "end") run["complete"] = "1";
     }
     return run;

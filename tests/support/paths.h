@@ -8,8 +8,6 @@
 
 namespace quillgate::testing {
 
-// The folder of the running test binary.
-std::string executable_folder();
 // ".exe" on Windows, "" elsewhere.
 const char* executable_suffix();
 // The stand-in program standin_<name> next to the test binary.

@@ -6,18 +6,14 @@
 
 namespace quillgate::testing {
 
-std::string executable_folder() {
+static std::string executable_folder() {
     char path[4096];
-    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (length == 0 || length >= sizeof path) return ".";
-    std::string full(path, length);
+    std::string full(path, GetModuleFileNameA(nullptr, path, sizeof path));
     return full.substr(0, full.find_last_of("\\/"));
 }
 
 const char* executable_suffix() { return ".exe"; }
-
 std::string standin_path(const std::string& name) { return executable_folder() + "\\standin_" + name + ".exe"; }
-
 std::string launcher_path() { return executable_folder() + "\\..\\quillgate.exe"; }
 
 // Through the Win32 environment block, which CreateProcessA hands on.

@@ -1,10 +1,8 @@
-// The stand-in editor's behaviour, shared by its two platform builds.
-//
-// It records that it ran, appending to the file named by QUILLGATE_EDITOR_LOG
-// or, without it, to its own path followed by ".log": a "run" line, its
-// working folder, its arguments and facts about how it was started, then
-// "end". Afterwards it waits for the file named by QUILLGATE_EDITOR_WAIT_FILE
-// to appear (at most a minute) or sleeps QUILLGATE_EDITOR_SLEEP_MS.
+// The stand-in editor's behaviour, shared by its two platform builds: it
+// appends its run to the file named by QUILLGATE_EDITOR_LOG (a "run" line,
+// its working folder, its arguments, facts about how it was started, then
+// "end"), then waits, a minute at most, for the file named by
+// QUILLGATE_EDITOR_WAIT_FILE to appear.
 #pragma once
 
 #include <chrono>
@@ -14,31 +12,17 @@
 #include <string>
 #include <thread>
 
-namespace standin {
-
-inline int run_editor(int argc, char** argv, const std::string& self_path, const std::string& facts) {
-    const char* log_variable = std::getenv("QUILLGATE_EDITOR_LOG");
-    std::string log_path = log_variable && *log_variable ? log_variable : self_path + ".log";
-    {
+inline int run_editor(int argc, char** argv, const std::string& facts) {
+    namespace fs = std::filesystem;
+    if (const char* log_path = std::getenv("QUILLGATE_EDITOR_LOG")) {
         std::ofstream log(log_path, std::ios::app | std::ios::binary);
         std::error_code error;
-        log << "run\n";
-        log << "cwd=" << std::filesystem::current_path(error).string() << "\n";
-        log << "argc=" << argc << "\n";
+        log << "run\ncwd=" << fs::current_path(error).string() << "\nargc=" << argc << "\n";
         for (int i = 0; i < argc; ++i) log << "arg" << i << "=" << argv[i] << "\n";
-        log << facts;
-        log << "end\n";
+        log << facts << "end\n";
     }
-    if (const char* wait_file = std::getenv("QUILLGATE_EDITOR_WAIT_FILE"); wait_file && *wait_file) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-        while (!std::filesystem::exists(wait_file) && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    }
-    if (const char* sleep = std::getenv("QUILLGATE_EDITOR_SLEEP_MS"); sleep && *sleep) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(sleep)));
-    }
+    const char* wait_file = std::getenv("QUILLGATE_EDITOR_WAIT_FILE");
+    for (int i = 0; wait_file && *wait_file && i < 3000 && !fs::exists(wait_file); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     return 0;
 }
-
-} // namespace standin

@@ -4,20 +4,16 @@
 // writes TEXT to standard error.
 #include <cctype>
 #include <cstdio>
-#include <cstring>
+#include <string>
 
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--emit") == 0 && i + 1 < argc) {
-            std::fputs(argv[++i], stdout);
-        } else if (std::strcmp(argv[i], "--error") == 0 && i + 1 < argc) {
-            std::fputs(argv[++i], stderr);
-        } else if (std::strcmp(argv[i], "--upper") == 0) {
-            int c;
-            while ((c = std::getchar()) != EOF) std::putchar(std::toupper(c));
+        const std::string option = argv[i];
+        if (option == "--upper") {
+            for (int c; (c = std::getchar()) != EOF;) std::putchar(std::toupper(c));
+        } else if (i + 1 < argc) {
+            std::fputs(argv[++i], option == "--error" ? stderr : stdout);
         }
     }
-    std::fflush(stdout);
-    std::fflush(stderr);
     return 0;
 }

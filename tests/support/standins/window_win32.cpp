@@ -5,29 +5,23 @@
 #include <windows.h>
 
 #include <chrono>
-#include <cstring>
 #include <fstream>
 #include <string>
 
 namespace {
 
-std::string log_path;
-bool keep_open = false;
+const char* log_path;
+bool keep_open;
 
-void note(const std::string& line) {
-    std::ofstream log(log_path, std::ios::app | std::ios::binary);
-    log << line << "\n";
-}
+void note(const std::string& line) { std::ofstream(log_path, std::ios::app | std::ios::binary) << line << "\n"; }
 
 LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    using namespace std::chrono;
     switch (message) {
-    case WM_CLOSE: {
-        auto now =
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch());
-        note("close " + std::to_string(now.count()));
+    case WM_CLOSE:
+        note("close " + std::to_string(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count()));
         if (!keep_open) DestroyWindow(window);
         return 0;
-    }
     case WM_TIMER: DestroyWindow(window); return 0;
     case WM_DESTROY: PostQuitMessage(0); return 0;
     default: return DefWindowProcA(window, message, wparam, lparam);
@@ -39,10 +33,8 @@ LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wparam, LPARAM lpar
 int main(int argc, char** argv) {
     if (argc < 3) return 2;
     log_path = argv[2];
-    keep_open = argc > 3 && std::strcmp(argv[3], "keep") == 0;
-    WNDCLASSA window_class{};
-    window_class.lpfnWndProc = procedure;
-    window_class.hInstance = GetModuleHandleA(nullptr);
+    keep_open = argc > 3 && std::string(argv[3]) == "keep";
+    WNDCLASSA window_class{0, procedure, 0, 0, GetModuleHandleA(nullptr)};
     window_class.lpszClassName = "QuillgateStandinWindow";
     RegisterClassA(&window_class);
     HWND window = CreateWindowExA(0, window_class.lpszClassName, argv[1], WS_OVERLAPPEDWINDOW, 10, 10, 200, 100,
@@ -51,10 +43,6 @@ int main(int argc, char** argv) {
     ShowWindow(window, SW_SHOWNOACTIVATE);
     SetTimer(window, 1, 60000, nullptr);
     note("ready");
-    MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
+    for (MSG message; GetMessageA(&message, nullptr, 0, 0) > 0;) DispatchMessageA(&message);
     return 0;
 }
