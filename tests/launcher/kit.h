@@ -24,7 +24,7 @@ inline bool wait_until(const std::function<bool()>& condition) {
     return condition();
 }
 inline bool process_appears(const char* image) {
-    return wait_until([&] { return is_process_running(image); });
+    return wait_until([&] { return is_process_running(image) != 0; });
 }
 inline std::string stamp() { return std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()); }
 // The folder a kit was moved from.
@@ -82,8 +82,10 @@ public:
     std::string folder() const { return reinterpret_cast<const char*>((root_ / "").u8string().c_str()); }
     std::map<std::string, std::string> last_editor_run() const { return editor_last_run(log_); }
     void install_editor() const { fs::copy_file(standin_path("editor"), file("notepad++.exe")); }
+    // The editor files and the state file as the kit left them in `kit`.
     void lay_out(const std::string& kit) const {
         for (int k = 0; k < 3; ++k) write_file(file(editor_files[k][0]), kit_file(k, kit));
+        write_file(file("state.txt"), kit);
     }
 
     // Programs started here end with the kit.
@@ -101,6 +103,7 @@ public:
     // Detached from the test's console, as when started from the desktop. It
     // inherits the kit as its current directory, whatever the name's
     // characters (a folder given as 8-bit text is in the test's code page).
+    // A held editor runs until release_editor.
     program_object* start_launcher(bool hold_editor = false) {
         fs::remove(log_);
         set_environment("QUILLGATE_EDITOR_LOG", log_.string().c_str());

@@ -77,28 +77,26 @@ void platform_launch_scenarios() {
         SCOPED_TRACE("the stick under another letter: paths on it follow when they exist only there");
         Kit stick("stick-"), old_stick("old-stick-");
         ASSERT_TRUE(map_drive('m', old_stick.root()) && map_drive('n', stick.root()));
-        for (const fs::path& file : {stick.root() / "note.txt", stick.root() / "both", old_stick.root() / "both"}) {
+        for (const fs::path& file : {stick.root() / "note.txt", stick.root() / "both", old_stick.root() / "both"})
             write_file(file, "");
-        }
         Kit kit("kit", "N:\\");
         kit.install_editor();
-        const std::string old_folder = "M" + kit.folder().substr(1);
-        const std::string session = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><s a=\"" + old_folder +
-                                    "a\">M:\\note.txt m:\\both \"M:\\gone\" C:\\note.txt</s>";
-        write_file(kit.file("session.xml"), session);
-        write_file(kit.file("state.txt"), old_folder);
+        // Under M: the kit, a file gone from it, one on both sticks, and one on another drive.
+        const auto session = [&](char kit_letter, char note_letter) {
+            return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?><s a=\"") + kit_letter +
+                   kit.folder().substr(1) + "a\">" + note_letter + ":\\note.txt m:\\both \"M:\\gone\" C:\\note.txt</s>";
+        };
+        write_file(kit.file("session.xml"), session('M', 'M'));
+        write_file(kit.file("state.txt"), "M" + kit.folder().substr(1));
         program_object* launcher = kit.start_launcher(true);
         window_handle console = 0;
         EXPECT_TRUE(wait_until([&] { return (console = find_window_with_title("Quillgate by Trevane")) != 0; }));
         EXPECT_FALSE(console && IsWindowVisible(reinterpret_cast<HWND>(console))) << "the console is hidden";
         kit.release_editor();
         EXPECT_EQ(launcher ? program_wait(launcher, 30000) : -2, 0);
-        EXPECT_TRUE(wait_until([] { return !find_window_with_title("Quillgate by Trevane"); }))
-            << "gone with the launcher";
-        EXPECT_EQ(read_file(kit.file("state.txt")), kit.folder());
-        std::string expected = session;
-        expected.replace(expected.find("M:\\note"), 1, "N").replace(expected.find(old_folder), 1, "N");
-        EXPECT_EQ(read_file(kit.file("session.xml")), expected);
+        EXPECT_TRUE(wait_until([] { return !find_window_with_title("Quillgate by Trevane"); })) << "gone with it";
+        EXPECT_EQ(read_file(kit.file("state.txt")) + read_file(kit.file("session.xml")),
+                  kit.folder() + session('N', 'N'));
     }
 }
 
