@@ -13,13 +13,12 @@ namespace quillgate::testing {
 
 namespace {
 
-// The times at which a stand-in window with that title logged a close message.
+// The times at which a stand-in window logged a close message.
 std::vector<long long> closes(const fs::path& log) {
     std::istringstream in(read_file(log));
     std::vector<long long> times;
-    long long at = 0;
     for (std::string word; in >> word;)
-        if (word == "close" && in >> at) times.push_back(at);
+        if (word != "ready") times.push_back(std::stoll(word));
     return times;
 }
 

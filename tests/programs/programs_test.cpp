@@ -102,11 +102,10 @@ TEST_F(Programs, StartsWithQuotedPathsWorkingFolderAndShowState) {
     program_close(start_kept(editor_, "", RUN_WAIT_EXIT | RUN_HIDDEN | RUN_PIPE_OUTPUT));
     auto piped = last_run();
     // A hidden start is detached from the console or terminal unless a stream is redirected.
-    if (run.count("show")) {
-        EXPECT_EQ(run["show"] + hidden["show"] + hidden["console"] + piped["show"], "1000");
-    } else {
-        EXPECT_EQ(run["session_leader"] + hidden["session_leader"] + piped["session_leader"], "010");
-    }
+    const bool windows = run.count("show") != 0;
+    EXPECT_EQ(windows ? run["show"] + hidden["show"] + hidden["console"] + piped["show"]
+                      : run["session_leader"] + hidden["session_leader"] + piped["session_leader"],
+              windows ? "1000" : "010");
 }
 
 TEST_F(Programs, KeptObjectsChainThroughTheSendersOutput) {

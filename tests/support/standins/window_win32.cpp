@@ -1,6 +1,6 @@
 // Stand-in for a top-level window: window_win32 TITLE LOG [keep]. Opens a
 // window titled TITLE (it may be empty), appends "ready" to LOG, and for every
-// WM_CLOSE appends "close <milliseconds since the epoch>"; it then closes,
+// WM_CLOSE appends the milliseconds since the epoch; it then closes,
 // unless "keep" was given. It gives up after a minute in any case.
 #include <windows.h>
 
@@ -19,7 +19,7 @@ LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wparam, LPARAM lpar
     using namespace std::chrono;
     switch (message) {
     case WM_CLOSE:
-        note("close " + std::to_string(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count()));
+        note(std::to_string(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count()));
         if (!keep_open) DestroyWindow(window);
         return 0;
     case WM_TIMER: DestroyWindow(window); return 0;
