@@ -141,6 +141,7 @@ TEST_F(Launcher, FoldersNamesTitlesAndTheDelay) {
         EXPECT_TRUE(compute_launch_folders("D:\\kit", '\\').editor_path.empty()) << n;
         heap_fail_after(-1);
     }
+    EXPECT_TRUE(fs::equivalent(current_directory().c_str(), fs::current_path()));
     EXPECT_TRUE(image_name_matches("\"C:\\a b\\NOTEPAD++.EXE\" -x", "notepad++.exe") && title_contains("xcMdx", "cmd"));
     EXPECT_FALSE(image_name_matches("C:\\notepad++.exe/mynotepad++.exe.bak", "notepad++.exe"));
     EXPECT_FALSE(title_contains("Command", "cmd") || title_contains("", "cmd") || title_contains("cmd", ""));
@@ -203,10 +204,10 @@ TEST_F(Launcher, LauncherScenarios) {
         EXPECT_EQ(kit.run_launcher(), 0);
         expect_files({kit_file(0, old_kit), kit_file(1, old_kit), kit_file(2, old_kit), folder + "\r\nmore"});
 
-        // A file that cannot be written, or whose document lost characters on
-        // loading (in UTF-16, one above U+00FF), keeps the move unrecorded until it can
-        // be moved whole; a missing or malformed one, or one whose encoding
-        // cannot hold the folder, is left alone for good.
+        // A file that cannot be written, or whose document lost characters
+        // on loading (in UTF-16, one above U+00FF), keeps the move unrecorded
+        // until it can be moved whole; a missing or malformed one, or one
+        // whose encoding cannot hold the folder, is left alone for good.
         kit.lay_out(old_kit);
         std::string utf8 = kit_file(2, old_kit), lost = "\xFF\xFE"; // in UTF-16, "Raw" made "R\u20AC"
         for (char c : utf8.replace(utf8.find("UTF-8"), 5, "UTF-16")) lost += {c, '\0'};
