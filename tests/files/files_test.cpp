@@ -33,16 +33,23 @@ TEST_F(FileTest, WritesReadsSeeksAndCutsLikeTheModel) {
     const std::string rare("\0\t\n\v\f\r\x0e\x1f\x8d\x8a\xc3\xa9 ", 13); // next to the line ends in value
     std::uint32_t state = 3;
     auto pick = [&state](std::uint32_t n) { return ((state = state * 1664525u + 1013904223u) >> 8) % n; };
+    std::string bytes;
+    std::size_t at = 0;
+    auto read = [&](bool utf8, bool raw) {
+        std::string expected = model_line(bytes, at, raw);
+        if (utf8)
+            expected = fuzz::reference_utf8_to_latin1(reinterpret_cast<const unsigned char*>(expected.data()),
+                                                      expected.size());
+        ASSERT_EQ(line(1, (utf8 ? ENCODING_UTF8 : ENCODING_8BIT) | (raw ? ignore_line_ends : 0)), expected);
+        ASSERT_EQ(file_position(1), static_cast<std::int64_t>(at));
+    };
     for (int options : {1, 1 + 4}) {
-        std::string bytes;
-        std::size_t at = 0;
+        bytes.clear(), at = 0;
         ASSERT_NE(open(1, "m.txt", 3, options), 0);
         for (int step = 0; step < 2000; ++step) {
             SCOPED_TRACE("options " + std::to_string(options) + " step " + std::to_string(step));
-            switch (pick(9)) {
-            case 0:
-            case 1:
-            case 2: {
+            std::uint32_t op = pick(9);
+            if (op < 3) {
                 int encoding = pick(3) == 0 ? ENCODING_UTF8 : pick(4) == 0 ? ENCODING_UTF16 : ENCODING_8BIT;
                 std::string text; // UTF-16 is written from the system's code page: ASCII reads alike in all
                 for (std::uint32_t n = pick(4) == 0 ? 900 + pick(3000) : pick(6); n > 0; --n)
@@ -56,43 +63,29 @@ TEST_F(FileTest, WritesReadsSeeksAndCutsLikeTheModel) {
                 ASSERT_EQ(write(1, text, encoding), static_cast<std::int32_t>(encoded.size()));
                 bytes.replace(at, std::min(encoded.size(), bytes.size() - at), encoded);
                 at += encoded.size();
-                break;
-            }
-            case 3:
-            case 4:
-            case 5: {
-                bool utf8 = pick(2) == 0, raw = pick(4) == 0;
-                std::string expected = model_line(bytes, at, raw);
-                if (utf8)
-                    expected = fuzz::reference_utf8_to_latin1(reinterpret_cast<const unsigned char*>(expected.data()),
-                                                              expected.size());
-                ASSERT_EQ(line(1, (utf8 ? ENCODING_UTF8 : ENCODING_8BIT) | (raw ? ignore_line_ends : 0)), expected);
-                break;
-            }
-            case 6:
-                if (pick(3) == 0) { // cut where the reads and writes left it
-                    ASSERT_NE(file_truncate(1), 0);
-                    bytes.resize(at);
-                    break;
-                }
+            } else if (op < 6) {
+                ASSERT_NO_FATAL_FAILURE(read(pick(2) == 0, pick(4) == 0));
+            } else if (op == 6 && pick(3) == 0) { // cut where the reads and writes left it
+                ASSERT_NE(file_truncate(1), 0);
+                bytes.resize(at);
+            } else if (op == 6) {
                 at = pick(static_cast<std::uint32_t>(bytes.size() + 1));
                 ASSERT_EQ(file_seek(1, static_cast<std::int64_t>(at)), at);
-                break;
-            case 7: {
+            } else if (op == 7) {
                 // Reopened, the file keeps its bytes and starts at 0; or it is laid
-                // anew, with runs of line ends or lines longer than the buffer.
+                // anew, with runs of line ends or with lines longer than the
+                // buffer, and read through in one way.
                 file_close(1);
                 ASSERT_EQ(content("m.txt"), bytes);
-                std::uint32_t spread = pick(2) ? 0 : pick(2) ? 6 : 3000;
-                if (spread) bytes.clear();
-                for (std::uint32_t n = spread ? pick(20000) : 0; n > 0; --n)
-                    bytes += pick(spread) == 0 ? rare[pick(13)] : static_cast<char>('a' + pick(26));
-                if (spread) lay("m.txt", bytes);
+                std::uint32_t spread = pick(4);
+                if (spread < 2) bytes.clear();
+                for (std::uint32_t n = spread < 2 ? pick(20000) : 0; n > 0; --n)
+                    bytes += pick(spread ? 3000 : 6) == 0 ? rare[pick(13)] : static_cast<char>('a' + pick(26));
+                if (spread < 2) lay("m.txt", bytes);
                 ASSERT_NE(open(1, "m.txt", 2, options), 0);
                 at = 0;
-                break;
-            }
-            default: break;
+                for (bool utf8 = pick(2), raw = pick(3) == 0; spread < 2 && at < bytes.size();)
+                    ASSERT_NO_FATAL_FAILURE(read(utf8, raw));
             }
             ASSERT_EQ(file_position(1), static_cast<std::int64_t>(at));
         }
