@@ -1,5 +1,6 @@
-// The runtime heap, the block pool and the object slots, each driven by a
-// generated sequence of operations against a plain model of what it holds.
+// The runtime heap, the block pool (a generated sequence of operations
+// against a plain model of what it holds, and threads on a locked pool) and
+// the object slots.
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -18,11 +19,6 @@ namespace quillgate {
 namespace {
 
 using Core = testing::HeapChecked;
-
-struct generator {
-    std::uint32_t state = 7;
-    std::uint32_t operator()(std::uint32_t n) { return ((state = state * 1664525u + 1013904223u) >> 8) % n; }
-};
 
 bool all_bytes(const void* block, std::size_t size, unsigned char value) {
     const auto* bytes = static_cast<const unsigned char*>(block);
@@ -82,7 +78,8 @@ TEST_F(Core, PoolGrowsReusesAndReleasesChunksByItsRules) {
     const auto cleared = static_cast<std::size_t>(pool->place_size - pool_word_size);
     EXPECT_EQ(cleared, (41 + 2 * pool_word_size - 1) / pool_word_size * pool_word_size - pool_word_size);
     std::vector<std::uintptr_t*> held;
-    generator pick;
+    std::uint32_t state = 7;
+    auto pick = [&state](std::uint32_t n) { return ((state = state * 1664525u + 1013904223u) >> 8) % n; };
     void* freed_from_full = nullptr;
     std::int32_t largest = 0; // the total before the last new chunk
     for (int step = 0; step < 40000; ++step) {

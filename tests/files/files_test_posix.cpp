@@ -1,7 +1,5 @@
-// POSIX: share modes have no mandatory equivalent, so the file primitives
-// ignore them, and mode 3 falls back to a write-only open; and the ANSI code
-// page is UTF-8, the codec behind the UTF-16 texts, with one replacement per
-// maximal ill-formed part.
+// POSIX: the ANSI code page is UTF-8, the codec behind the UTF-16 texts,
+// with one replacement per maximal ill-formed part.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -9,25 +7,12 @@
 
 #include "runtime/files/convert.h"
 #include "runtime/platform/text_codepage.h"
-#include "tests/files/file_fixture.h"
+#include "tests/support/heap_check.h"
 
 namespace quillgate::testing {
 namespace {
 
 using namespace std::string_literals;
-using Sharing = FileTest;
-
-TEST_F(Sharing, Mode3FallsBackToTruncatingAWriteOnlyFile) {
-    lay("locked.txt", "old content");
-    std::filesystem::permissions(path("locked.txt"), std::filesystem::perms::owner_write);
-    if (open(1, "locked.txt", 1, 0) != 0) GTEST_SKIP() << "permissions do not bind this user";
-    ASSERT_NE(open(1, "locked.txt", 3, 0), 0);
-    EXPECT_EQ(write(1, "new"), 3);
-    file_close(1);
-    std::filesystem::permissions(path("locked.txt"), std::filesystem::perms::owner_all);
-    EXPECT_EQ(content("locked.txt"), "new");
-}
-
 using CodePage = HeapChecked;
 using units = std::vector<std::uint16_t>;
 
