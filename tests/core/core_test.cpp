@@ -153,13 +153,15 @@ TEST_F(Core, SharedPoolsAreKeyedByPlaceSizeAndFlagsAndFallBackToOnePlace) {
 TEST_F(Core, LockedPoolAndRunOnceHoldUnderThreads) {
     block_pool* pool = pool_create(sizeof(std::uintptr_t) * 2, 4, 64, POOL_LOCKED);
     static once_state once = 0;
-    static std::atomic<int> finished{0};
-    std::atomic<int> damaged{0}, ready{0};
+    static std::atomic<int> finished{0}, ready{0};
+    std::atomic<int> damaged{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
-            for (++ready; ready.load() < 4;) std::this_thread::yield();
+            ++ready;
             run_once(&once, [] {
+                // Until the other threads have come, and then some: they wait inside.
+                while (ready.load() < 4) std::this_thread::yield();
                 for (int i = 0; i < 1000; ++i) std::this_thread::yield();
                 ++finished;
             });
