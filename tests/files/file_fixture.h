@@ -42,12 +42,6 @@ protected:
     static std::string line(object_id slot, int flags = ENCODING_8BIT) {
         return std::string(file_read_line(slot, flags).view());
     }
-    // The next `count` lines, each followed by "|".
-    static std::string lines(object_id slot, int count) {
-        std::string out;
-        while (count-- > 0) out += line(slot) + "|";
-        return out;
-    }
     static std::int32_t write(object_id slot, const std::string& text, int encoding = ENCODING_8BIT) {
         return file_write_text(slot, text.c_str(), encoding);
     }
