@@ -1,9 +1,7 @@
 // The four text conversions on arbitrary bytes: UTF-8 to Latin-1 and back
 // exactly as the byte rules say, and ANSI to UTF-16 and back unchanged for
 // ASCII text. Nothing may crash or leak.
-#include <cstdint>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
@@ -60,7 +58,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::require(std::strlen(any_narrow.c_str()) == any_narrow.size(), "utf16_to_ansi is terminated at its size");
         text any_utf8 = ansi_to_utf8(terminated.c_str());
     }
-    heap_counts after = heap_live();
-    fuzz::require(after.blocks == before.blocks && after.bytes == before.bytes, "heap back to its start");
+    fuzz::require_heap_at(before);
     return 0;
 }
