@@ -11,7 +11,7 @@ using SaveAccess = XmlTest;
 
 TEST_F(SaveAccess, ReplacedFileKeepsItsMode) {
     ASSERT_NE(load_memory(0, "<a/>", 24), 0);
-    write_file(file("t.xml"), "old");
+    write_file(path("t.xml"), "old");
     ASSERT_EQ(::chmod(path("t.xml").c_str(), 0640), 0);
     struct stat before {};
     ASSERT_EQ(::stat(path("t.xml").c_str(), &before), 0);
