@@ -10,6 +10,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "runtime/runtime.h"
@@ -65,6 +66,13 @@ Node* next_in_walk(Node* node, const xml_node* root) {
 inline std::string plain_line_ends(std::string s) {
     for (std::size_t at; (at = s.find('\r')) != std::string::npos;) s.replace(at, s[at + 1] == '\n' ? 2 : 1, "\n");
     return s;
+}
+
+// Each byte followed by a zero byte: UTF-16LE of ISO-8859-1 text.
+inline std::string widen(std::string_view narrow) {
+    std::string out;
+    for (char c : narrow) out += {c, '\0'};
+    return out;
 }
 
 inline std::string show(const char* s) {

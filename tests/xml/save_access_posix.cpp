@@ -21,13 +21,10 @@ TEST_F(SaveAccess, ReplacedFileKeepsItsMode) {
     EXPECT_EQ(after.st_mode & 07777, 0640u);
     EXPECT_NE(after.st_ino, before.st_ino) << "a new file took the old one's place";
     EXPECT_EQ(listing(), std::vector<std::string>{"t.xml"});
-    // Group or others' write bits alone make the file writable for a user
-    // whom the system lets write anything, and for nobody else here.
+    // (Read-only targets are the common save tests'.) Group or others' write bits alone make the file writable for a
+    // user whom the system lets write anything, and for nobody else here.
     ASSERT_EQ(::chmod(path("t.xml").c_str(), 0464), 0);
     EXPECT_EQ(xml_save(0, path("t.xml").c_str()), ::geteuid() == 0 ? 1 : 0);
-    ASSERT_EQ(::chmod(path("t.xml").c_str(), 0444), 0);
-    EXPECT_EQ(xml_save(0, path("t.xml").c_str()), 0);
-    ASSERT_EQ(::chmod(path("t.xml").c_str(), 0644), 0);
 }
 
 } // namespace

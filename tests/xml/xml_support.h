@@ -18,6 +18,7 @@ namespace quillgate::xmltest {
 
 using fuzz::dump;
 using fuzz::show;
+using fuzz::widen;
 using testing::read_file;
 using testing::write_file;
 
@@ -34,13 +35,6 @@ inline std::intptr_t load_memory(object_id slot, std::string_view bytes, int enc
     };
     xml_byte_source from{read, &bytes, promised < 0 ? static_cast<std::int64_t>(bytes.size()) : promised, piece};
     return xml_load_from(slot, &from, encoding);
-}
-
-// Each byte followed by a zero byte: UTF-16LE of ISO-8859-1 text.
-inline std::string widen(std::string_view narrow) {
-    std::string out;
-    for (char c : narrow) out += {c, '\0'};
-    return out;
 }
 
 inline std::string summary(object_id id) {
