@@ -10,14 +10,13 @@ using namespace quillgate;
 namespace {
 
 const char fixed_document[] =
-    "<?xml version=\"1.0\"?>\r\n<!DOCTYPE NotepadPlus>\r\n<!-- first comment -->\r\n<?editor "
-    "keep?>\r\n<NotepadPlus>\r\n"
-    "    <GUIConfigs>\r\n        <GUIConfig name=\"ToolBar\">standard</GUIConfig>\r\n        <!-- inner -->\r\n"
-    "        <GUIConfig name=\"StatusBar\">show</GUIConfig>\r\n        <![CDATA[raw <text>]]>\r\n    </GUIConfigs>\r\n"
-    "    <FileBrowser latestSelectedItem=\"\">\r\n        <root foldername=\"C:\\a\\work\" />\r\n"
-    "        <root foldername=\"C:\\b\" />\r\n        <root />\r\n    </FileBrowser>\r\n"
-    "    <a><b><c><d/></c></b><b/><b><c/></b></a>\r\n    <!-- second --><?x y?><?z?>\r\n</NotepadPlus>\r\n<!-- last "
-    "-->\r\n";
+    "<?xml version=\"1.0\"?>\r\n<!DOCTYPE NotepadPlus>\r\n<!-- first comment -->\r\n<?editor keep?>\r\n"
+    "<NotepadPlus>\r\n    <GUIConfigs>\r\n        <GUIConfig name=\"ToolBar\">standard</GUIConfig>\r\n"
+    "        <!-- inner -->\r\n        <GUIConfig name=\"StatusBar\">show</GUIConfig>\r\n"
+    "        <![CDATA[raw <text>]]>\r\n    </GUIConfigs>\r\n    <FileBrowser latestSelectedItem=\"\">\r\n"
+    "        <root foldername=\"C:\\a\\work\" />\r\n        <root foldername=\"C:\\b\" />\r\n        <root />\r\n"
+    "    </FileBrowser>\r\n    <a><b><c><d/></c></b><b/><b><c/></b></a>\r\n    <!-- second --><?x y?><?z?>\r\n"
+    "</NotepadPlus>\r\n<!-- last -->\r\n";
 
 std::vector<xml_node*> nodes; // every node of the document, in walk order
 

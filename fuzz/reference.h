@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quillgate::fuzz {
 
@@ -32,6 +33,10 @@ inline std::string reference_utf8_to_latin1(const unsigned char* in, std::size_t
         if (value > 0) out += static_cast<char>(value);
     }
     return out;
+}
+
+inline std::string reference_utf8_to_latin1(std::string_view in) {
+    return reference_utf8_to_latin1(reinterpret_cast<const unsigned char*>(in.data()), in.size());
 }
 
 inline std::string reference_latin1_to_utf8(const unsigned char* in, std::size_t size) {
