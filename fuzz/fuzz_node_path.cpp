@@ -81,9 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     heap_counts before = heap_live();
     xml_node* found = xml_node_from_path(start, path.c_str());
     fuzz::require_heap_at(before, "a lookup allocates nothing");
-    bool known = found == nullptr;
-    for (xml_node* node : nodes) known = known || node == found;
-    fuzz::require(known, "the result is a node of the document or 0");
+    // The restatement never leaves the document, so this also keeps the
+    // result to a node of it or 0.
     fuzz::require(found == reference_path(start, path), "the result is the one the rules give");
     return 0;
 }
