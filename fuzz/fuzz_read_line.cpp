@@ -3,8 +3,6 @@
 // until the position stops moving. Nothing may crash or leak, the position
 // only ever moves forward within the file, and 8-bit and UTF-8 lines equal
 // those of a plain restatement of the line rules.
-#include <cstdint>
-#include <string>
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
@@ -19,22 +17,11 @@ constexpr int encodings[] = {ENCODING_8BIT, ENCODING_UTF8, ENCODING_UTF16, 0, 31
 // The raw bytes of each line as the line reader takes them, one-byte units.
 std::vector<std::string> reference_lines(const std::uint8_t* in, std::size_t size, bool raw) {
     std::vector<std::string> lines;
-    std::size_t at = 0;
-    for (;;) {
-        std::size_t start_at = at;
-        std::string line;
-        while (at < size) {
-            unsigned char b = in[at++];
-            if (b == 0) break;
-            if (!raw && b == '\n') break;
-            if (!raw && b == '\r') {
-                if (at < size && in[at] == '\n') ++at;
-                break;
-            }
+    for (std::size_t at = 0; at < size;) {
+        std::string& line = lines.emplace_back();
+        for (unsigned char b; at < size && (b = in[at++]) != 0 && (raw || (b != '\n' && b != '\r'));)
             line += static_cast<char>(b);
-        }
-        if (at == start_at) break;
-        lines.push_back(line);
+        if (!raw && in[at - 1] == '\r' && at < size && in[at] == '\n') ++at;
     }
     return lines;
 }
@@ -53,26 +40,22 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     static const std::string path = fuzz::scratch_file("lines.txt");
-    std::uint8_t choice = data[0];
-    int encoding = encodings[(choice & 15) % 6];
-    bool raw = (choice & 16) != 0;
-    bool unbuffered = (choice & 32) != 0;
+    int encoding = encodings[(data[0] & 15) % 6];
+    bool raw = (data[0] & 16) != 0, unbuffered = (data[0] & 32) != 0, one_byte = encoding != ENCODING_UTF16;
     const std::uint8_t* content = data + 1;
     std::size_t length = size - 1;
     fuzz::write_bytes(path, content, length);
 
     heap_counts before = heap_live();
     fuzz::require(file_open_with_mode(2, path.c_str(), 1, unbuffered ? 5 : 1) != 0, "file_open_with_mode");
-    int flags = encoding | (raw ? ignore_line_ends : 0);
-    bool one_byte = encoding != ENCODING_UTF16;
-    std::vector<std::string> expected;
-    if (one_byte) expected = reference_lines(content, length, raw);
-
+    std::vector<std::string> expected = reference_lines(content, length, raw);
+    for (std::string& line : expected)
+        if (encoding == ENCODING_UTF8) line = fuzz::reference_utf8_to_latin1(line);
     std::size_t count = 0;
     std::int64_t position = file_position(2);
     fuzz::require(position == 0, "a new file starts at 0");
     for (;;) {
-        text line = file_read_line(2, flags);
+        text line = file_read_line(2, encoding | (raw ? ignore_line_ends : 0));
         std::int64_t now = file_position(2);
         fuzz::require(now >= position && now <= static_cast<std::int64_t>(length), "the position moves forward");
         if (now == position) {
@@ -82,22 +65,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         position = now;
         if (one_byte) {
             fuzz::require(count < expected.size(), "no more lines than the rules give");
-            const std::string& bytes = expected[count];
-            std::string want = bytes;
-            if (encoding == ENCODING_UTF8)
-                want =
-                    fuzz::reference_utf8_to_latin1(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-            fuzz::require(line.view() == want, "the line equals the rules' line");
+            fuzz::require(line.view() == expected[count], "the line equals the rules' line");
         }
-        ++count;
-        fuzz::require(count <= length + 1, "the reader ends");
+        ++count; // the position grows within the file, so the loop ends
     }
     if (one_byte) fuzz::require(count == expected.size(), "as many lines as the rules give");
     fuzz::require(position == static_cast<std::int64_t>(length) ||
                       (!one_byte && position + 1 >= static_cast<std::int64_t>(length)),
                   "the whole file is read");
     file_close(2);
-    heap_counts after = heap_live();
-    fuzz::require(after.blocks == before.blocks && after.bytes == before.bytes, "heap back to its start");
+    fuzz::require_heap_at(before);
     return 0;
 }

@@ -1,14 +1,17 @@
-// What every fuzz target shares: the runtime started once, a private
-// scratch folder, and a loud stop when an expectation fails (libFuzzer
-// records the input that led there).
+// What the fuzz targets and the XML tests share: the runtime started once,
+// a scratch file of this process's own, a loud stop when an expectation
+// fails (libFuzzer records the input that led there), and trees as text.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "runtime/runtime.h"
 
@@ -26,40 +29,86 @@ inline void start_runtime() {
     require(started, "runtime_init");
 }
 
-inline std::string& scratch_path() {
-    static std::string path;
-    return path;
+inline void require_heap_at(heap_counts before, const char* what = "heap back to its start") {
+    heap_counts after = heap_live();
+    require(after.blocks == before.blocks && after.bytes == before.bytes, what);
 }
 
-inline void remove_scratch() {
-    std::error_code ignored;
-    if (!scratch_path().empty()) std::filesystem::remove_all(scratch_path(), ignored);
+// A random number in the name keeps two runs at once apart; the files go
+// when the process ends.
+inline std::string scratch_file(const char* name) {
+    static const std::string prefix =
+        (std::filesystem::temp_directory_path() / ("quillgate-fuzz-" + std::to_string(std::random_device{}()) + "-"))
+            .string();
+    static std::vector<std::string> made;
+    if (made.empty())
+        std::atexit([] {
+            for (const std::string& path : made) std::remove(path.c_str());
+        });
+    return made.emplace_back(prefix + name);
 }
-
-// A folder of this process's own for the files an input becomes.
-inline const std::string& scratch_folder() {
-    static std::string folder = [] {
-        namespace fs = std::filesystem;
-        std::random_device random;
-        fs::path made;
-        std::error_code error;
-        do made = fs::temp_directory_path() / ("quillgate-fuzz-" + std::to_string(random()));
-        while (!fs::create_directory(made, error) && !error);
-        require(!error, "a scratch folder of its own");
-        scratch_path() = made.string();
-        std::atexit(remove_scratch);
-        return scratch_path();
-    }();
-    return folder;
-}
-
-inline std::string scratch_file(const char* name) { return scratch_folder() + "/" + name; }
 
 inline void write_bytes(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    require(file != nullptr, "fopen");
-    if (size > 0) require(std::fwrite(data, 1, size, file) == size, "fwrite");
-    require(std::fclose(file) == 0, "fclose");
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    require(out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size)).flush().good(), "write");
+}
+
+// The node after `node` in document order below `root`, or null.
+template <class Node>
+Node* next_in_walk(Node* node, const xml_node* root) {
+    if (node->first_child != nullptr) return node->first_child;
+    for (; node != root; node = node->parent)
+        if (node->next_sibling != nullptr) return node->next_sibling;
+    return nullptr;
+}
+
+// Line ends as one LF each.
+inline std::string plain_line_ends(std::string s) {
+    for (std::size_t at; (at = s.find('\r')) != std::string::npos;) s.replace(at, s[at + 1] == '\n' ? 2 : 1, "\n");
+    return s;
+}
+
+// Each byte followed by a zero byte: UTF-16LE of ISO-8859-1 text.
+inline std::string widen(std::string_view narrow) {
+    std::string out;
+    for (char c : narrow) out += {c, '\0'};
+    return out;
+}
+
+inline std::string show(const char* s) {
+    std::string out = s == nullptr ? "<none>" : "";
+    for (char hex[5]; s != nullptr && *s != '\0'; ++s) {
+        auto c = static_cast<unsigned char>(*s);
+        std::snprintf(hex, sizeof hex, "\\x%02X", c);
+        out += c == '\r' ? "\\r" : c == '\n' ? "\\n" : c < 0x20 || c >= 0x7F ? hex : std::string(1, *s);
+    }
+    return out;
+}
+
+// One line per node in document order, indented by depth: kind, name,
+// [text] and the parent text before it, each only where present. With
+// `loose_line_ends`, text line ends are all LF and the counts are left
+// out, for trees whose files chose different line-end styles.
+inline std::string dump(const xml_node* root, bool loose_line_ends = false) {
+    std::string out;
+    int depth = 0;
+    for (const xml_node* node = root; node != nullptr;) {
+        out += std::string(static_cast<std::size_t>(depth) * 2, ' ') + std::to_string(node->kind);
+        if (node->name != nullptr) out += " " + show(node->name);
+        if (node->text != nullptr)
+            out += " [" + show(loose_line_ends ? plain_line_ends(node->text).c_str() : node->text) + "]";
+        if (node->preceding_text_length != 0 && !loose_line_ends)
+            out += " pre=" + std::to_string(node->preceding_text_length);
+        for (int i = 0; i < node->attribute_count && node->attributes != nullptr; ++i)
+            out += " " + show(node->attributes[2 * i]) + "=" + show(node->attributes[2 * i + 1]);
+        out += "\n";
+        const xml_node* next = next_in_walk(node, root);
+        if (next != nullptr && next == node->first_child) ++depth;
+        else
+            for (const xml_node* up = node; next != nullptr && up->parent != next->parent; up = up->parent) --depth;
+        node = next;
+    }
+    return out;
 }
 
 } // namespace quillgate::fuzz

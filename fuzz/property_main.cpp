@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
+
+#include "tests/support/files.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
@@ -20,14 +20,12 @@ int main(int argc, char** argv) {
     if (argc < 2) return 2;
     LLVMFuzzerInitialize(&argc, &argv);
     std::vector<std::string> seeds;
-    for (const auto& entry : std::filesystem::directory_iterator(argv[1])) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        seeds.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    for (const auto& entry : std::filesystem::directory_iterator(argv[1]))
+        seeds.push_back(quillgate::testing::read_file(entry.path()));
     std::sort(seeds.begin(), seeds.end()); // the same order on every system
     const long variations = argc > 2 ? std::atol(argv[2]) : 12;
-    static const char special_bytes[] = "<>&;#\"'=/?![]*0123456789\r\n\t \0\x80\xA9\xC3\xE2\xF0\xFF";
-    const std::string special(special_bytes, sizeof special_bytes - 1);
+    using namespace std::string_literals;
+    const std::string special = "<>&;#\"'=/?![]*0123456789\r\n\t \0\x80\xA9\xC3\xE2\xF0\xFF"s;
     std::uint32_t state = 1;
     auto pick = [&state](std::size_t n) {
         state = state * 1664525u + 1013904223u;

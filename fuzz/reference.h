@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quillgate::fuzz {
 
@@ -16,31 +17,26 @@ inline std::string reference_utf8_to_latin1(const unsigned char* in, std::size_t
     std::size_t i = 0;
     while (i < size) {
         unsigned char b = in[i];
-        std::size_t after = size - i - 1;
-        int value = -1; // -1: nothing output
+        int value = b <= 0x7F ? b : -1; // -1: nothing output
         std::size_t used = 1;
-        if (b <= 0x7F) {
-            value = b;
-        } else if (b >= 0xC0 && b <= 0xDF && after >= 1) {
-            if (is_continuation(in[i + 1])) {
-                int code = ((b & 0x1F) << 6) | (in[i + 1] & 0x3F);
-                value = code < 256 ? code : '?';
-                used = 2;
-            } else {
-                value = '?';
-            }
-        } else if (b >= 0xE0 && b <= 0xEF && after >= 2) {
-            value = '?';
-            if (is_continuation(in[i + 1])) used = is_continuation(in[i + 2]) ? 3 : 2;
-        } else if (b >= 0xF0 && b <= 0xF7 && after >= 3) {
-            value = '?';
-            while (used < 4 && is_continuation(in[i + used])) ++used;
+        // A lead byte with room for its whole sequence takes the continuation
+        // bytes that follow, up to its length, and gives a character; only a
+        // whole two-byte sequence below 256 is itself, anything else is "?".
+        std::size_t length = b >= 0xF8 ? 0 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
+        if (length != 0 && size - i >= length) {
+            while (used < length && is_continuation(in[i + used])) ++used;
+            int code = ((b & 0x1F) << 6) | (in[i + 1] & 0x3F);
+            value = length == 2 && used == 2 && code < 256 ? code : '?';
         }
         i += used;
         if (value == 0) break;
         if (value > 0) out += static_cast<char>(value);
     }
     return out;
+}
+
+inline std::string reference_utf8_to_latin1(std::string_view in) {
+    return reference_utf8_to_latin1(reinterpret_cast<const unsigned char*>(in.data()), in.size());
 }
 
 inline std::string reference_latin1_to_utf8(const unsigned char* in, std::size_t size) {

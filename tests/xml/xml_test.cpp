@@ -1,0 +1,385 @@
+// The XML layer: the tree and document fields each kind of file gives in
+// every chunking, line-end detection and status codes; the exact bytes each
+// kind of document saves to, and that they load back as the same tree;
+// escapes, attribute edits, refused targets; allocation and I/O failure at
+// every point; documents too deep or too wide for recursion. Arbitrary input,
+// round trips and paths are the fuzz targets'.
+#include <cstdio>
+#include <cstring>
+
+#include "launcher/sync.h"
+#include "runtime/core/heap.h"
+#include "tests/xml/xml_support.h"
+
+namespace quillgate::xmltest {
+namespace {
+
+using Load = XmlTest;
+using Save = XmlTest;
+using Robustness = XmlTest;
+constexpr int bare = XML_SAVE_NO_DECLARATION;
+
+TEST_F(Load, TreesAndFieldsOfEachKindOfFile) {
+    const std::string utf8 = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a b=\"\xC3\xA9\">\xC3\xA9</a>";
+    const std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>";
+    const struct {
+        std::string bytes;
+        int flag;
+        const char* seen; // a part of the summary
+    } cases[] = {
+        {"<a>\r\n  <b/>\r\n</a>", 24,
+         "status=0 lines=1 encoding=24 standalone=-1 utf8=1 main=a\n0\n  1 a [\\r\\n  \\r\\n]\n    1 b pre=4\n"},
+        {"<a>\n  <b/>\n</a>", 24,
+         "lines=2 encoding=24 standalone=-1 utf8=1 main=a\n0\n  1 a [\\n  \\n]\n    1 b pre=3\n"},
+        // CR alone: every line feed the parser reports is stored as CR.
+        {"<a>\r  <b/>\r</a>", 24,
+         "lines=4 encoding=24 standalone=-1 utf8=1 main=a\n0\n  1 a [\\r  \\r]\n    1 b pre=3\n"},
+        {"<a>x<b/>yy<d/>z</a>", 24,
+         "lines=0 encoding=24 standalone=-1 utf8=1 main=a\n0\n  1 a [xyyz]\n    1 b pre=1\n    1 d pre=2\n"},
+        {"\n<a>x\r\ny</a>", -1, "lines=1"}, // a line feed opening the file is not the style
+        {"<?xml version=\"1.0\"?>\n<!-- note -->\n<r/>\n", -1,
+         "lines=2 encoding=2 standalone=-1 utf8=0 main=r\n0 [\\n\\n\\n]\n  2 [ note ] pre=1\n  1 r pre=1\n"},
+        {"<r><?go now?><?empty?><![CDATA[<x>]]></r><?tail t?>", 24,
+         "0\n  1 r\n    5 go [now]\n    5 empty []\n    3 [<x>]\n  5 tail [t]\n"},
+        {"<!DOCTYPE note SYSTEM \"note.dtd\">\n<note/>", 24,
+         "main=note\n0 [\\n]\n  4 [<!DOCTYPE note SYSTEM \"note.dtd\">]\n  1 note pre=1\n"},
+        {"<!DOCTYPE h PUBLIC \"-//P//EN\" 'say \"hi\".dtd' [<!ENTITY e 'f'>]><h/>", 24,
+         "4 [<!DOCTYPE h PUBLIC \"-//P//EN\" 'say \"hi\".dtd' [<!ENTITY e 'f'>]>]"},
+        // The subset as written; its comment and instruction are the DOCTYPE's
+        // children; &e; arrives as its replacement text, &amp; as "&".
+        {"<!DOCTYPE a [\n<!ENTITY e \"vw\">\n<!--c--><?p d?>\n]>\n<a>&e;|&amp;|&#233;</a>", 24,
+         "  4 [<!DOCTYPE a [\\n<!ENTITY e \"vw\">\\n\\n]>]\n    2 [c] pre=31\n    5 p [d]\n  1 a [vw|&|\\xE9] pre=1\n"},
+        // Flag 24: the file's bytes as they are, and the file is UTF-8 to others.
+        {utf8, 24, "utf8=1 main=a\n0\n  1 a [\\xC3\\xA9] b=\\xC3\\xA9"},
+        // With a byte-order mark the parser decodes UTF-8 whatever the flag.
+        // A byte-order mark changes nothing: the bytes stay as they are.
+        {"\xEF\xBB\xBF" + utf8, 24, "encoding=24 standalone=-1 utf8=1 main=a\n0\n  1 a [\\xC3\\xA9] b=\\xC3\\xA9"},
+        {utf8, -1, "encoding=2 standalone=-1 utf8=0 main=a\n0\n  1 a [\\xE9] b=\\xE9"},
+        {latin1, -1, "encoding=24"},
+        {"<?xml version=\"1.0\" encoding=\"utf-16\"?><a/>", 2, "encoding=2 "},
+        {"<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>", 24, "utf8=1"},
+        {"<?xml version=\"1.0\"?><a/>", 24, "utf8=1"},
+        {"<?xml version=\"1.0\" encoding=\"Windows-1252\"?><a/>", 24, "utf8=0"},
+        {latin1, 24, "utf8=0"},
+        // Above U+00FF: "?" in names, values and short text; a space for each
+        // character of three or four bytes.
+        {"<\xC4\x80 v=\"\xE2\x82\xAC\">\xC4\x81\xDF\xBF\xE0\xA0\x80\xF0\x9F\x98\x80\xC3\xBF</\xC4\x80>", -1,
+         "1 ? [??  \\xFF] v=?"},
+        {"<a><!--\xC4\x80--><?p \xC4\x80?></a>", -1, "    2 [?]\n    5 p [?]"},
+        // UTF-16 with its mark; attributes stay in file order.
+        {"\xFF\xFE" + widen("<e a=\"1\" b='2'>\r\n\xE9</e>"), 25,
+         "lines=1 encoding=25 standalone=-1 utf8=0 main=e\n0\n  1 e [\\r\\n\\xE9] a=1 b=2\n"},
+        // Each character above U+00FF that became "?" or spaces is counted.
+        {"<\xC4\x80 v='\xE2\x82\xAC \xC3\xA9'><!--\xF0\x9F\x98\x80-->&#x100;</\xC4\x80>", 2, "repl=4 "},
+        {"<a>", 24, "status=3 "},
+        {"<a/><b/>", 24, "status=9 "},
+        {"<a>&undeclared;</a>", 24, "status=11 "},
+        {"   \n ", 24, "status=3 lines=2 encoding=24 standalone=-1 utf8=1 main=-"},
+    };
+    for (const auto& c : cases) {
+        std::string tree = load_all_ways(c.bytes, c.flag);
+        EXPECT_NE(tree.find(c.seen), std::string::npos) << tree;
+    }
+    // UTF-16 line ends are found on whole units, past characters with a byte
+    // 0x0A or 0x0D, with and without the mark.
+    for (char16_t c : {u'\u4E0D', u'\u010D', u'\u4E0A', u'\u300A'}) {
+        std::string body =
+            widen("<r>") + std::string{static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)} + widen("\r\n</r>");
+        for (const std::string& file : {"\xFF\xFE" + body, body})
+            EXPECT_NE(load_all_ways(file, 25).find("lines=1 "), std::string::npos) << int{c};
+    }
+}
+
+TEST_F(Load, DetectsLineEndsOfOneBlock) {
+    const std::pair<std::string_view, int> cases[] = {
+        {"ab\r\ncd", 1},
+        {"ab\ncd", 2},
+        {"ab\rcd", 4},
+        {"\nab\r\n", 1}, // a leading line feed is skipped
+        {"abc\r", 0},    // the last byte is never examined alone
+        // More than four zero bytes: 16-bit units.
+        {std::string_view("<\0a\0>\0\r\0\n\0x\0", 12), 1},
+        {std::string_view("<\0a\0>\0\n\0x\0y\0", 12), 2},
+        {std::string_view("<\0a\0>\0\r\0x\0y\0", 12), 4},
+        {std::string_view("\n\0a\0b\0c\0\r\0\n\0", 12), 1},
+    };
+    for (const auto& [bytes, style] : cases)
+        EXPECT_EQ(detect_line_end_style(bytes.data(), static_cast<std::uint32_t>(bytes.size())), style)
+            << show(std::string(bytes).c_str());
+}
+
+TEST_F(Load, StatusSlotsAndPartialTrees) {
+    write_file(path("empty.xml"), "");
+    EXPECT_EQ(xml_load(0, path("empty.xml").c_str(), 24) + xml_load(0, "", 24) + xml_load(0, nullptr, 24), 0);
+    EXPECT_EQ(xml_document_get(0), nullptr);
+    write_file(path("bad.xml"), "<a>\n<b></a>");
+    ASSERT_NE(xml_load(0, path("bad.xml").c_str(), 24), 0);
+    xml_document* document = xml_document_get(0);
+    EXPECT_EQ(xml_status(0), 7);
+    EXPECT_STREQ(document->error_message, "mismatched tag");
+    EXPECT_EQ(document->error_line * 100 + document->error_column, 206);
+    EXPECT_EQ(dump(document->document_node), "0\n  1 a [\\n]\n    1 b pre=1\n") << "open nodes and all";
+    EXPECT_EQ(xml_load(0, path("missing.xml").c_str(), 24), 0);
+    EXPECT_EQ(xml_document_get(0), document) << "a failed open leaves the slot as it was";
+    std::intptr_t dynamic = xml_load(-1, path("bad.xml").c_str(), 24);
+    EXPECT_EQ(xml_root_element(dynamic)->document, dynamic);
+    xml_free(dynamic);
+    EXPECT_EQ(xml_status(5) + (xml_root_element(5) != nullptr), 0);
+    xml_free(5); // nothing there: nothing happens
+
+    // A source that gives fewer bytes than it promised ends the parse as
+    // failed, even where that part is well-formed.
+    for (auto [bytes, piece] : {std::pair{"<a>x</a>", 16384}, {"<a>x", 3}}) {
+        ASSERT_NE(load_memory(0, bytes, 24, piece, 100), 0);
+        EXPECT_EQ(xml_status(0), XML_STATUS_READ_ERROR) << bytes;
+        EXPECT_STREQ(xml_root_element(0)->text, "x");
+    }
+}
+
+// Gives a node a text of the test's choosing, as an owned block.
+void set_text(xml_node* node, const std::string& text) {
+    if (xml_separately_owned(node->text)) heap_free(node->text);
+    node->text = static_cast<char*>(std::memcpy(heap_alloc(text.size() + 1), text.c_str(), text.size() + 1));
+}
+
+TEST_F(Save, BytesOfEachKindOfDocument) {
+    const std::string utf8_head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+    const std::string body = "\r\n<NotepadPlus>\r\n    <FileBrowser>\r\n        <root foldername=\"C:\\old\" />\r\n"
+                             "    </FileBrowser>\r\n</NotepadPlus>\r\n";
+    std::string launchers = utf8_head + body;
+    launchers.erase(launchers.find(" />"), 1); // empty elements lose the space before "/>"
+    const struct {
+        std::string bytes;
+        int flag, save_flags;
+        std::string saved;
+    } cases[] = {
+        {"<?xml version=\"1.0\" encoding=\"UTF-8\" ?>" + body, 24, 0, launchers},
+        // Declared in another 8-bit encoding, or marked, it stays ISO-8859-1.
+        {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<a>\xE9</a>", 24, 0,
+         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<a>\xE9</a>"},
+        // A UTF-8 file with a byte-order mark keeps it, and its bytes as they are.
+        {"\xEF\xBB\xBF<a>\xC3\xA9</a>", 24, 0, "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?><a>\xC3\xA9</a>"},
+        {"<!DOCTYPE r [<!--inside--><!ENTITY e 'x'>]><r><a></a><b /><c> \n </c><d q='it\"s' "
+         "t=\"a&#9;\\b&#10;\"/><?p?><?q data?><!--n--><![CDATA[ < ]]></r>",
+         24, bare,
+         "<!DOCTYPE r [<!--inside--><!ENTITY e 'x'>]><r><a/><b/><c> \n </c><d q=\"it&quot;s\" t=\"a&#9;\\b&#10;\"/>"
+         "<?p ?><?q data?><!--n--><![CDATA[ < ]]></r>"},
+        {"<a>x<b/>yy<c/>z</a>", 24, bare, "<a>x<b/>yy<c/>z</a>"},
+        {"<?xml version='1.0' standalone='yes'?><r/>", 2, 0,
+         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?><r/>"},
+        {"\xFF\xFE" + widen("<?xml version='1.0' standalone='no'?><r/>"), 25, 0,
+         widen("<?xml version=\"1.0\" encoding=\"UTF-16\" standalone=\"no\"?><r/>")},
+        {"\xFF\xFE" + widen("<a/>"), 25, XML_SAVE_BOM | bare, "\xFF\xFE" + widen("<a/>")},
+        {"<a/>", 2, XML_SAVE_BOM | bare, "\xEF\xBB\xBF<a/>"},
+        // The internal subset keeps its comments and instructions in place.
+        {"<!DOCTYPE r [\n<!-- c -->\n<?p d?>\n<!ENTITY e 'x'>\n]>\n<r/>", 24, 0,
+         utf8_head + "<!DOCTYPE r [\n<!-- c -->\n<?p d?>\n<!ENTITY e 'x'>\n]>\n<r/>"},
+        // What a reader would change: a tab in a value, a CR that is no line end.
+        {"<r a='x&#9;y'>1&#13;2\n3</r>", 24, 0, utf8_head + "<r a=\"x&#9;y\">1&#13;2\n3</r>"},
+        {"<r>1&#13;2\r\n3&#13;</r>", 24, 0, utf8_head + "<r>1&#13;2\r\n3&#13;</r>"},
+        // Bytes that are no UTF-8 go out as references, UTF-8 as it is.
+        {"<r a='&#233;'>&#163;\xC3\xA9</r>", 24, 0, utf8_head + "<r a=\"&#233;\">&#163;\xC3\xA9</r>"},
+        {"\xEF\xBB\xBF<r a='\xE4\xB8\x8A'>\xF0\x9F\x98\x80</r>", 24, 0,
+         "\xEF\xBB\xBF" + utf8_head + "<r a=\"\xE4\xB8\x8A\">\xF0\x9F\x98\x80</r>"},
+        {"x", 24, bare, ""}, // nothing at all in the document node
+    };
+    for (const auto& c : cases) {
+        ASSERT_NE(load_memory(0, c.bytes, c.flag), 0);
+        const std::string out = saved(0, c.save_flags);
+        EXPECT_EQ(out, c.saved) << show(c.bytes.c_str());
+        // The same tree comes back, and a strict UTF-8 reader takes what
+        // says it is UTF-8.
+        if (out.empty()) continue;
+        ASSERT_NE(load_memory(1, out, c.flag), 0);
+        EXPECT_EQ(summary(1), summary(0)) << show(c.bytes.c_str());
+        ASSERT_NE(load_memory(1, out, 2), 0);
+        EXPECT_TRUE(out.find(utf8_head) == std::string::npos || xml_status(1) == 0) << show(c.bytes.c_str());
+    }
+}
+
+TEST_F(Save, EscapesTextRunsAndWhatIsWrittenAsItStands) {
+    ASSERT_NE(load_memory(0, "<a v=''>x<b/>yy<c/>z<!--c--><![CDATA[d]]></a>", 24), 0);
+    xml_node* a = xml_root_element(0);
+    set_text(a, "<>&'\"\n\r\t\x01\xE9");
+    xml_set_attribute(a, "v", "<>&'\"\n\r\t\x01\xE9");
+    const std::string text = "&lt;&gt;&amp;'\"", value = "&lt;&gt;&amp;&apos;&quot;&#10;&#13;&#9;\x01";
+    const std::string children = "<b/><c/><!--a--b--><![CDATA[]]>]]>"; // comment and CDATA texts unchanged
+    set_text(xml_node_from_path(a, "#comment"), "a--b");
+    set_text(xml_node_from_path(a, "#cdata"), "]]>");
+    for (xml_node* child = a->first_child; child != nullptr; child = child->next_sibling)
+        child->preceding_text_length = 0;
+    // A line feed in the text of a CR LF document is no line end of it.
+    for (auto [encoding, style, e9] :
+         {std::tuple{24, 0, "&#233;"}, {2, 0, "\xC3\xA9"}, {25, 0, "\xE9"}, {24, 1, "&#233;"}}) {
+        xml_document_get(0)->encoding = encoding;
+        xml_document_get(0)->line_end_style = style;
+        std::string expected = "<a v=\"" + value + e9 + "\">" + children + text + (style == 1 ? "&#10;" : "\n") +
+                               "&#13;\t\x01" + e9 + "</a>";
+        EXPECT_EQ(saved(0, bare), encoding == 25 ? widen(expected) : expected) << encoding;
+    }
+    // A count that runs past the text: the rest goes before the child; large
+    // texts cross the 4096-byte buffer in whole units.
+    xml_document_get(0)->line_end_style = 0;
+    std::string big(5000, 'a');
+    big[4095] = '&';
+    set_text(a, big);
+    xml_node_from_path(a, "c")->preceding_text_length = 100000;
+    big.replace(4095, 1, "&amp;");
+    EXPECT_TRUE(saved(0, bare) == "<a v=\"" + value + "&#233;\"><b/>" + big + "<c/><!--a--b--><![CDATA[]]>]]></a>");
+
+    // The emitters on their own: lengths, absent texts, mode 2.
+    std::uint8_t buffer[xml_save_buffer_size];
+    xml_writer writer{buffer, xml_save_buffer_size, nullptr, xml_writer_flush, buffer, 0};
+    EXPECT_EQ(xml_emit_latin1("<&\n", -1, ESCAPE_NONE, &writer) + xml_emit_latin1("<>&", 2, ESCAPE_TEXT, &writer) +
+                  xml_emit_utf8("\x80\xFF", 100, ESCAPE_ATTRIBUTE, &writer) +
+                  xml_emit_utf16(nullptr, -1, ESCAPE_TEXT, &writer) + xml_emit_utf16("&", 1, ESCAPE_TEXT, &writer),
+              5);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), xml_save_buffer_size - writer.room),
+              "<&\n&lt;&gt;\xC2\x80\xC3\xBF" + widen("&amp;"));
+}
+
+TEST_F(Save, FailuresLeaveTheTargetAsItWas) {
+    ASSERT_NE(load_memory(0, "<a/>", 24), 0);
+    for (const std::string& target : {path("no-such-folder/x.xml"), std::string(), folder_.string()})
+        EXPECT_EQ(xml_save(0, target.c_str()), 0) << target;
+    EXPECT_EQ(xml_save(0, nullptr) + xml_save(4, path("x.xml").c_str()), 0) << "no path, no document in slot 4";
+    write_file(path("ro.xml"), "old");
+    std::filesystem::permissions(path("ro.xml"), std::filesystem::perms::owner_read);
+    EXPECT_EQ(xml_save(0, path("ro.xml").c_str()), 0);
+    std::filesystem::permissions(path("ro.xml"), std::filesystem::perms::owner_all);
+    EXPECT_EQ(read_file(path("ro.xml")), "old");
+    EXPECT_EQ(listing(), std::vector<std::string>{"ro.xml"}) << "no temporary file left";
+}
+
+// Paths to the configuration's nodes; the path rules over arbitrary paths are
+// the node-path fuzz target's.
+TEST_F(Save, AttributesAreReplacedInPlaceOrAppendedFourPairsAtATime) {
+    ASSERT_NE(load_memory(0,
+                          "<!DOCTYPE NotepadPlus>\n<NotepadPlus><FileBrowser><root foldername=\"C:\\a\\\"/>"
+                          "<!--one--><?pi x?><root n=\"2\"/><![CDATA[d]]></FileBrowser></NotepadPlus>",
+                          24),
+              0);
+    xml_node* main = xml_root_element(0);
+    EXPECT_EQ(xml_node_from_path(main, "/"), xml_document_get(0)->document_node);
+    EXPECT_EQ(xml_node_from_path(main, nullptr), main);
+    EXPECT_EQ(xml_node_from_path(nullptr, "/NotepadPlus"), nullptr);
+    xml_node* root = xml_node_from_path(main, "/NotepadPlus/FileBrowser/root");
+    xml_set_attribute(root, "extra", "1");
+    xml_set_attribute(root, "foldername", "<\"&'>");
+    xml_set_attribute(root, "Foldername", nullptr);
+    xml_set_attribute(root, nullptr, "v");
+    EXPECT_EQ(dump(root), "1 root foldername=<\"&'> extra=1 Foldername= =v\n");
+    EXPECT_EQ(root->attribute_spare, 1); // one loaded pair, grown by four at the first append
+    xml_node* browser = xml_node_from_path(main, "FileBrowser");
+    std::vector<std::size_t> sizes;
+    for (const char* name : {"a", "b", "c", "d", "e"}) {
+        xml_set_attribute(browser, name, "v");
+        sizes.push_back(heap_block_size(browser->attributes) / sizeof(char*));
+    }
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{8, 8, 8, 8, 16}));
+    EXPECT_EQ(browser->attribute_spare, 3);
+    xml_node* comment = xml_node_from_path(main, "FileBrowser/#comment");
+    xml_set_attribute(comment, "a", "b");
+    EXPECT_EQ(comment->attributes, nullptr);
+    xml_set_attribute(nullptr, "a", "b");
+
+    // Appending, then replacing, with an allocation failing at each point:
+    // a failed edit leaves the node as it was.
+    root = xml_node_from_path(main, "FileBrowser/root[2]");
+    for (const char* name : {"new", "n"}) {
+        for (long n = 0;; ++n) {
+            const std::string before = dump(root);
+            heap_fail_after(n);
+            xml_set_attribute(root, name, "value");
+            bool failed = heap_fault_fired();
+            heap_fail_after(-1);
+            if (!failed) break;
+            EXPECT_EQ(dump(root), before) << name << " " << n;
+        }
+    }
+    EXPECT_EQ(dump(root), "1 root n=value new=value\n");
+}
+
+// The launcher saves no configuration that lost characters, and records
+// no such folder as done, so that no later launch saves it either.
+TEST_F(Save, ConfigurationThatLostCharactersIsLeftAlone) {
+    for (auto [character, changed] : {std::pair{u'\u4E0A', false}, {u'\u00E9', true}}) {
+        const std::string config = "\xFF\xFE" + widen("<NotepadPlus><FileBrowser><root foldername='x'/>") +
+                                   std::string{static_cast<char>(character & 0xFF), static_cast<char>(character >> 8)} +
+                                   widen("</FileBrowser></NotepadPlus>");
+        write_file(path("config.xml"), config);
+        write_file(path("state.txt"), "");
+        std::string folder = (folder_ / "").string();
+        sync_workspace_folder(folder.c_str(), folder.c_str());
+        EXPECT_EQ(read_file(path("config.xml")) != config, changed);
+        EXPECT_EQ(read_file(path("state.txt")), changed ? folder : "");
+    }
+}
+
+const char* const config =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\r\n<!DOCTYPE NotepadPlus [<!ENTITY e \"x\">]>\r\n<NotepadPlus>\r\n"
+    "    <GUIConfigs>\r\n        <GUIConfig name=\"caf\xC3\xA9\" v='&e;'>long text &amp; more</GUIConfig>\r\n"
+    "    </GUIConfigs>\r\n    <!-- c -->\r\n    <FileBrowser>\r\n        <root foldername=\"C:\\old\" />\r\n"
+    "    </FileBrowser>\r\n</NotepadPlus>\r\n";
+
+// Load, edit and save as the launcher does, with whatever faults are armed;
+// true when every step succeeded.
+bool launcher_steps(const std::string& target) {
+    if (xml_load(0, target.c_str(), 24) == 0 || xml_status(0) != 0) return false;
+    xml_node* root = xml_node_from_path(xml_root_element(0), "/NotepadPlus/FileBrowser/root");
+    if (root == nullptr) return false;
+    xml_set_attribute(root, "foldername", "D:\\kit\\work");
+    // A failed edit says nothing; only the node shows it.
+    if (std::strcmp(root->attributes[1], "D:\\kit\\work") != 0) return false;
+    return xml_save(0, target.c_str()) == 1;
+}
+
+TEST_F(Robustness, AllocationAndIoFailureAtEveryPoint) {
+    const std::string target = path("config.xml");
+    write_file(target, config);
+    ASSERT_TRUE(launcher_steps(target));
+    const std::string expected = read_file(target);
+    ASSERT_NE(expected, config);
+    // Allocations, then I/O failing once, then for good, at every point in
+    // turn until none fires: the file is untouched or wholly replaced, no
+    // temporary is left, a load cut short says why, and nothing leaks.
+    for (int fault : {0, 1, 2}) {
+        long n = -1; // ends as the number of failure points
+        for (bool fired = true; fired;) {
+            ++n;
+            write_file(target, config);
+            if (fault == 0) heap_fail_after(n);
+            else io_fail_after(n, fault == 2);
+            bool done = launcher_steps(target);
+            fired = fault == 0 ? heap_fault_fired() : io_fault_fired();
+            heap_fail_after(-1);
+            io_fail_after(-1);
+            EXPECT_EQ(read_file(target), done ? expected : config) << "fault " << fault << " at " << n;
+            EXPECT_EQ(listing(), std::vector<std::string>{"config.xml"}) << n;
+            const int status = xml_document_get(0) ? xml_status(0) : 0;
+            EXPECT_TRUE(status == 0 || status == (fault ? XML_STATUS_READ_ERROR : XML_STATUS_OUT_OF_MEMORY)) << n;
+            xml_free(0);
+        }
+        EXPECT_GE(n, fault == 0 ? 20 : 3); // I/O: a read, a write, the flush and the move at least
+        std::printf("failure points of load, edit and save (%s): %ld\n", fault ? "I/O" : "allocation", n);
+    }
+}
+
+TEST_F(Robustness, MillionLevelsAndMillionSiblings) {
+    const std::size_t million = 1000000;
+    std::string deep, wide;
+    for (std::size_t i = 0; i < million; ++i) deep += "<a>";
+    for (std::size_t i = 0; i < million; ++i) deep += "</a>";
+    for (std::size_t i = 0; i < million; ++i) wide += " <b/>\n";
+    // The innermost element saves as empty.
+    for (const std::string& input : {deep, "<r>\n" + wide + "</r>"}) {
+        ASSERT_NE(load_memory(0, input, 24), 0);
+        ASSERT_EQ(xml_status(0), 0);
+        std::string expected = input;
+        if (input[1] == 'a') expected.replace(million * 3 - 3, 7, "<a/>");
+        EXPECT_TRUE(saved(0, bare) == expected);
+    }
+}
+
+} // namespace
+} // namespace quillgate::xmltest
