@@ -116,6 +116,56 @@ struct xml_load_state {
 
 namespace {
 
+// Where the pool puts `size` bytes at the cursor: strings one byte past a
+// multiple of 8 (so that they never pass for heap blocks), arrays of
+// pointers at the next pointer-aligned address.
+char* pool_fit(char* cursor, bool pointers) {
+    if (!pointers) return xml_separately_owned(cursor) ? cursor + 1 : cursor;
+    constexpr std::uintptr_t mask = alignof(char*) - 1;
+    return reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(cursor) + mask) & ~mask);
+}
+
+// A place in the pool's blocks, or null when the request is too large for
+// them or no block can be had.
+char* pool_take(xml_document* document, std::size_t size, bool pointers) {
+    if (size > xml_pool_largest_request) return nullptr;
+    xml_pool_block* newest = document->string_pool;
+    char* end = newest != nullptr ? reinterpret_cast<char*>(newest) + newest->size : nullptr;
+    char* cursor = document->pool_cursor;
+    if (newest == nullptr || (cursor != nullptr && pool_fit(cursor, pointers) + size + 1 >= end)) {
+        auto* block = static_cast<xml_pool_block*>(heap_alloc(xml_pool_block_size));
+        if (block != nullptr) {
+            block->next = document->string_pool;
+            block->size = xml_pool_block_size;
+            document->string_pool = block;
+            document->pool_cursor = reinterpret_cast<char*>(block + 1);
+        } else {
+            document->pool_cursor = nullptr;
+        }
+    }
+    if (document->pool_cursor == nullptr) return nullptr;
+    char* place = pool_fit(document->pool_cursor, pointers);
+    document->pool_cursor = place + size;
+    return place;
+}
+
+// Whether n bytes are all below 0x80, a word at a time.
+bool all_ascii(const char* bytes, std::size_t n) {
+    std::size_t i = 0;
+    std::uint64_t high = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        high |= word;
+    }
+    for (; i < n; ++i) high |= static_cast<unsigned char>(bytes[i]);
+    return (high & 0x8080808080808080u) == 0;
+}
+
+} // namespace
+
+namespace {
+
 // Ends the load as failed for want of memory: the tree built so far stays,
 // but nothing half-converted is passed off as the file's content.
 void stop_for_memory(xml_document* document) {
@@ -202,11 +252,17 @@ void on_start(void* user_data, const XML_Char* name, const XML_Char** attributes
     while (attributes[strings] != nullptr) ++strings;
     if (strings == 0) return;
     if (strings / 2 > INT16_MAX) return stop_for_memory(document);
-    // Arrays of pointers need pointer alignment, which a pool address (never
-    // a multiple of 8) cannot give on 64 bits; they are heap blocks of their
-    // own, which the ownership rule already covers.
-    auto** array = static_cast<char**>(heap_alloc_zeroed(strings * sizeof(char*)));
-    if (array == nullptr) return stop_for_memory(document);
+    // Most arrays are small and lie in the pool, pointer-aligned, which the
+    // node records (the address alone cannot tell them from heap blocks);
+    // one too large for the pool is a heap block of its own.
+    auto** array = reinterpret_cast<char**>(pool_take(document, strings * sizeof(char*), true));
+    if (array != nullptr) {
+        std::memset(array, 0, strings * sizeof(char*));
+        node->attributes_pooled = 1;
+    } else {
+        array = static_cast<char**>(heap_alloc_zeroed(strings * sizeof(char*)));
+        if (array == nullptr) return stop_for_memory(document);
+    }
     node->attributes = array;
     node->attribute_count = static_cast<std::int16_t>(strings / 2);
     for (std::size_t i = 0; i < strings; ++i) {
@@ -421,32 +477,14 @@ int detect_line_end_style(const char* bytes, std::uint32_t n) {
 }
 
 void* xml_pool_alloc(xml_document* document, std::size_t size) {
-    if (size > xml_pool_largest_request) return heap_alloc(size);
-    xml_pool_block* newest = document->string_pool;
-    char* end = newest != nullptr ? reinterpret_cast<char*>(newest) + newest->size : nullptr;
-    if (newest == nullptr || (document->pool_cursor != nullptr && document->pool_cursor + size + 1 >= end)) {
-        auto* block = static_cast<xml_pool_block*>(heap_alloc(xml_pool_block_size));
-        if (block != nullptr) {
-            block->next = document->string_pool;
-            block->size = xml_pool_block_size;
-            document->string_pool = block;
-            document->pool_cursor = reinterpret_cast<char*>(block + 1);
-        } else {
-            document->pool_cursor = nullptr;
-        }
-    }
-    if (document->pool_cursor == nullptr) return heap_alloc(size);
-    if (xml_separately_owned(document->pool_cursor)) ++document->pool_cursor;
-    char* place = document->pool_cursor;
-    document->pool_cursor += size;
-    return place;
+    char* place = pool_take(document, size, false);
+    return place != nullptr ? place : heap_alloc(size);
 }
 
 char* xml_pool_strdup(xml_document* document, const char* utf8) {
     if (utf8 == nullptr) return nullptr;
-    std::size_t n = 0;
-    bool ascii = true;
-    for (; utf8[n] != '\0'; ++n) ascii = ascii && static_cast<unsigned char>(utf8[n]) < 0x80;
+    std::size_t n = std::strlen(utf8);
+    bool ascii = all_ascii(utf8, n);
     auto* copy = static_cast<char*>(xml_pool_alloc(document, n + 1));
     if (copy == nullptr) return nullptr;
     // Plain ASCII, as names and most values are, is its own Latin-1.
@@ -499,6 +537,13 @@ void xml_append_text(xml_document* document, const char* bytes, int length) {
     if (out == nullptr) return stop_for_memory(document);
     char* start = out;
     for (std::size_t i = 0; i < count; ++i) {
+        // Plain ASCII up to the next line feed is its own Latin-1.
+        std::size_t run = i;
+        while (run < count && in[run] < 0x80 && in[run] != '\n') ++run;
+        std::memcpy(out, in + i, run - i);
+        out += run - i;
+        i = run;
+        if (i == count) break;
         unsigned char b = in[i];
         if (b == '\n') {
             if (document->line_end_style == 1) {
@@ -507,8 +552,6 @@ void xml_append_text(xml_document* document, const char* bytes, int length) {
             } else {
                 *out++ = document->line_end_style == 4 ? '\r' : '\n';
             }
-        } else if (b < 0x80) {
-            *out++ = static_cast<char>(b);
         } else if (b >= 0xC0 && b <= 0xDF) {
             unsigned code = (b & 0x1Fu) << 6;
             if (i + 1 < count) code |= in[++i] & 0x3Fu;

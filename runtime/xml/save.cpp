@@ -82,10 +82,12 @@ std::size_t utf8_sequence(const unsigned char* bytes, std::size_t i, std::size_t
 }
 
 // For each escape mode, the bytes that are written as they are in 8-bit
-// output (UTF-8 output also re-encodes the bytes from 0x80 up).
+// output, and in UTF-8 output, which also re-encodes or checks the bytes
+// from 0x80 up. The terminator is never plain, so a scan stops at it.
 struct pass_table {
     bool plain[3][256];
-    constexpr pass_table() : plain{} {
+    bool ascii[3][256];
+    constexpr pass_table() : plain{}, ascii{} {
         for (int mode = 0; mode < 3; ++mode) {
             for (int b = 0; b < 256; ++b) {
                 bool markup = b == '<' || b == '>' || b == '&';
@@ -93,11 +95,14 @@ struct pass_table {
                 bool line_end = b == '\n' || b == '\r';
                 plain[mode][b] = b != 0 && !((markup || line_end) && mode != ESCAPE_NONE) &&
                                  !(attribute_only && mode == ESCAPE_ATTRIBUTE);
+                ascii[mode][b] = plain[mode][b] && b < 0x80;
             }
         }
     }
 };
 constexpr pass_table pass_through{};
+
+int clamp_mode(int mode) { return mode >= 0 && mode <= 2 ? mode : ESCAPE_NONE; }
 
 template <output encoding>
 int emit(const char* text, std::int32_t length, int mode, xml_writer* writer) {
@@ -111,13 +116,10 @@ int emit(const char* text, std::int32_t length, int mode, xml_writer* writer) {
         // unit is split however the run is cut.
         if (encoding != output::utf16) {
             std::size_t end = i;
-            const bool* plain = pass_through.plain[mode >= 0 && mode <= 2 ? mode : ESCAPE_NONE];
+            const bool* plain = encoding == output::latin1 ? pass_through.plain[clamp_mode(mode)]
+                                                           : pass_through.ascii[clamp_mode(mode)];
             const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-            if (encoding != output::latin1) {
-                while (end < count && bytes[end] < 0x80 && plain[bytes[end]]) ++end;
-            } else {
-                while (end < count && plain[bytes[end]]) ++end;
-            }
+            while (end < count && plain[bytes[end]]) ++end;
             while (i < end) {
                 if (writer->room <= 0 && (writer->flush == nullptr || writer->flush(writer) == 0 || writer->room <= 0))
                     return 0;
@@ -178,11 +180,40 @@ int emit(const char* text, std::int32_t length, int mode, xml_writer* writer) {
     return 1;
 }
 
+// The bytes of the 8-bit and UTF-8 outputs that go out as they are, or null
+// for an emitter that writes every byte its own way.
+const bool* verbatim_bytes(const xml_writer* writer, int mode) {
+    if (writer->emit == xml_emit_latin1) return pass_through.plain[clamp_mode(mode)];
+    if (writer->emit == xml_emit_utf8 || writer->emit == xml_emit_utf8_bytes)
+        return pass_through.ascii[clamp_mode(mode)];
+    return nullptr;
+}
+
+// Tags and short strings are most of a document's calls: the leading run
+// that goes out as it is lands straight in the buffer while it fits, and
+// only the rest, if any, goes through the emitter. The emitter would have
+// written that run the same way (each such byte is a unit of its own, and
+// nothing is flushed while there is room), so the bytes and the points
+// where the buffer is flushed stay the same.
 int emit_text(xml_writer* writer, const char* text, std::int32_t length, int mode) {
+    const bool* plain = text != nullptr ? verbatim_bytes(writer, mode) : nullptr;
+    if (plain != nullptr) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+        std::size_t limit = static_cast<std::size_t>(writer->room);
+        if (length >= 0 && static_cast<std::size_t>(length) < limit) limit = static_cast<std::size_t>(length);
+        std::size_t n = 0;
+        while (n < limit && plain[bytes[n]]) ++n;
+        std::memcpy(writer->cursor, text, n);
+        writer->cursor += n;
+        writer->room -= static_cast<std::int32_t>(n);
+        if (length >= 0 ? n == static_cast<std::size_t>(length) : bytes[n] == 0) return 1;
+        text += n;
+        if (length >= 0) length -= static_cast<std::int32_t>(n);
+    }
     return writer->emit(text, length, mode, writer);
 }
 
-int emit_none(xml_writer* writer, const char* text) { return writer->emit(text, -1, ESCAPE_NONE, writer); }
+int emit_none(xml_writer* writer, const char* text) { return emit_text(writer, text, -1, ESCAPE_NONE); }
 
 // Where the content of an open element or document node stands: how much
 // of its text is written, and how long that text is.
