@@ -56,10 +56,18 @@ struct xml_load_state {
     // 8-bit loads take a UTF-8 file's bytes as they are; a mark in front
     // would make the parser decode them, so it is passed over.
     bool pass_utf8_mark = false;
+    // The element and attribute names copied to the pool so far. A file
+    // repeats a few names many times, and no name is ever changed in place,
+    // so the nodes share one copy of each. Open addressing over a power of
+    // two slots, at most half of them used.
+    char** names = nullptr;
+    std::uint32_t name_slots = 0;
+    std::uint32_t name_count = 0;
 
     ~xml_load_state() {
         heap_free(outer);
         heap_free(texts);
+        heap_free(names);
     }
 
     static_assert(sizeof(xml_pool_block) % 8 == 0, "stacked texts must keep their distance from multiples of 8");
@@ -316,6 +324,66 @@ char* grow_text(xml_document* document, std::size_t extra) {
     return grow_current_text(document, extra, &old);
 }
 
+// Names are told apart by their length and their first and last eight
+// bytes; any that share those only cost a longer probe.
+std::uint32_t name_hash(const char* name, std::size_t length) {
+    std::uint64_t hash = length;
+    if (length >= 8) {
+        hash ^= load_word(name) * 0x9E3779B97F4A7C15u;
+        hash ^= load_word(name + length - 8) * 0xC2B2AE3D27D4EB4Fu;
+    } else {
+        for (std::size_t i = 0; i < length; ++i) hash = (hash << 8) | static_cast<unsigned char>(name[i]);
+        hash *= 0x9E3779B97F4A7C15u;
+    }
+    return static_cast<std::uint32_t>(hash ^ (hash >> 32));
+}
+
+// The slot that holds `name` in a table of `slots` (a power of two), or the
+// empty one where it would go.
+std::uint32_t name_slot(char* const* table, std::uint32_t slots, const char* name, std::uint32_t hash) {
+    std::uint32_t at = hash & (slots - 1);
+    while (table[at] != nullptr && std::strcmp(table[at], name) != 0) at = (at + 1) & (slots - 1);
+    return at;
+}
+
+// Room for one more name in the table; false when it cannot grow, and the
+// name is then copied on its own.
+bool make_name_room(xml_load_state* state) {
+    constexpr std::uint32_t largest = 1u << 16;
+    if (state->name_count * 2 < state->name_slots) return true;
+    if (state->name_slots >= largest) return false;
+    std::uint32_t slots = state->name_slots == 0 ? 256 : state->name_slots * 2;
+    auto** table = static_cast<char**>(heap_alloc_zeroed(slots * sizeof(char*)));
+    if (table == nullptr) return false;
+    for (std::uint32_t i = 0; i < state->name_slots; ++i) {
+        char* name = state->names[i];
+        if (name != nullptr) table[name_slot(table, slots, name, name_hash(name, std::strlen(name)))] = name;
+    }
+    heap_free(state->names);
+    state->names = table;
+    state->name_slots = slots;
+    return true;
+}
+
+// The pool copy of an element or attribute name, shared with every node
+// that has the same one. Only plain ASCII names that the pool holds are
+// shared: another name's Latin-1 copy differs from the parser's bytes, and
+// a heap copy is freed with its node.
+char* pool_name(xml_document* document, const char* utf8) {
+    xml_load_state* state = document->load_state;
+    if (state == nullptr || utf8 == nullptr) return xml_pool_strdup(document, utf8);
+    std::uint32_t hash = name_hash(utf8, std::strlen(utf8));
+    if (state->name_slots > 0) {
+        if (char* known = state->names[name_slot(state->names, state->name_slots, utf8, hash)]) return known;
+    }
+    char* copy = xml_pool_strdup(document, utf8);
+    if (copy == nullptr || xml_separately_owned(copy) || std::strcmp(copy, utf8) != 0 || !make_name_room(state))
+        return copy;
+    state->names[name_slot(state->names, state->name_slots, copy, hash)] = copy;
+    ++state->name_count;
+    return copy;
+}
+
 // Counts the characters of UTF-8 text that 8-bit text cannot hold: every
 // lead byte from 0xC4 up starts one above U+00FF (the parser hands over
 // well-formed UTF-8 only).
@@ -344,7 +412,7 @@ void on_start(void* user_data, const XML_Char* name, const XML_Char** attributes
     if (document == nullptr) return;
     xml_node* node = xml_new_node(document, XML_NODE_ELEMENT);
     if (node == nullptr) return;
-    node->name = xml_pool_strdup(document, name);
+    node->name = pool_name(document, name);
     if (node->name == nullptr) return stop_for_memory(document);
     std::size_t strings = 0;
     while (attributes[strings] != nullptr) ++strings;
@@ -364,7 +432,7 @@ void on_start(void* user_data, const XML_Char* name, const XML_Char** attributes
     node->attributes = array;
     node->attribute_count = static_cast<std::int16_t>(strings / 2);
     for (std::size_t i = 0; i < strings; ++i) {
-        array[i] = xml_pool_strdup(document, attributes[i]);
+        array[i] = i % 2 == 0 ? pool_name(document, attributes[i]) : xml_pool_strdup(document, attributes[i]);
         if (array[i] == nullptr) return stop_for_memory(document);
     }
 }
