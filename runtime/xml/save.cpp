@@ -213,17 +213,19 @@ public:
         if (plain == nullptr || text == nullptr) return writer_->emit(text, length, mode, writer_);
         const auto* bytes = reinterpret_cast<const unsigned char*>(text);
         std::size_t count = length >= 0 ? static_cast<std::size_t>(length) : SIZE_MAX;
-        auto room = static_cast<std::size_t>(writer_->room);
+        std::size_t room = this->room();
         std::uint8_t* out = writer_->cursor;
         std::size_t i = 0;
         for (;;) {
             std::size_t end = i + std::min(count - i, room);
             std::size_t n = i;
             while (n < end && plain[bytes[n]]) ++n;
-            std::memcpy(out, bytes + i, n - i);
-            out += n - i;
-            room -= n - i;
-            i = n;
+            if (n > i) {
+                std::memcpy(out, bytes + i, n - i);
+                out += n - i;
+                room -= n - i;
+                i = n;
+            }
             if (i == count || bytes[i] == 0) break;
             std::size_t size = mode == ESCAPE_TEXT ? line_end_as_is(bytes, i, count, writer_->line_end_style) : 0;
             if (size == 0 || size > room) break;
@@ -232,8 +234,10 @@ public:
             room -= size;
             i += size;
         }
-        writer_->cursor = out;
-        writer_->room = static_cast<std::int32_t>(room);
+        if (out != writer_->cursor) {
+            writer_->room -= static_cast<std::int32_t>(out - writer_->cursor);
+            writer_->cursor = out;
+        }
         if (i == count || bytes[i] == 0) return 1;
         return writer_->emit(text + i, length >= 0 ? length - static_cast<std::int32_t>(i) : -1, mode, writer_);
     }
@@ -251,8 +255,7 @@ public:
             while (plain_name[n[name_size]]) ++name_size;
             std::size_t value_size = 0;
             while (plain_value[v[value_size]]) ++value_size;
-            if (n[name_size] == 0 && v[value_size] == 0 &&
-                name_size + value_size + 4 <= static_cast<std::size_t>(writer_->room)) {
+            if (n[name_size] == 0 && v[value_size] == 0 && name_size + value_size + 4 <= room()) {
                 std::uint8_t* out = writer_->cursor;
                 *out++ = ' ';
                 std::memcpy(out, name, name_size);
@@ -271,6 +274,8 @@ public:
     }
 
 private:
+    std::size_t room() const { return writer_->room > 0 ? static_cast<std::size_t>(writer_->room) : 0; }
+
     xml_writer* writer_;
     const bool* plain_[3] = {nullptr, nullptr, nullptr};
 };
