@@ -22,7 +22,7 @@ void free_node_strings(xml_node* node) {
     free_if_owned(node->text);
     if (node->attributes != nullptr) {
         for (int i = 0; i < 2 * node->attribute_count; ++i) free_if_owned(node->attributes[i]);
-        free_if_owned(node->attributes);
+        if (node->attributes_pooled == 0) free_if_owned(node->attributes);
     }
 }
 

@@ -12,18 +12,31 @@
 
 namespace quillgate {
 
-// The text sizes of the nodes a load has open, innermost last, so that
+// What a load keeps about the nodes it has open, innermost last, so that
 // appending to a long text neither measures it nor copies it each time.
-// Lengths and capacities are those of the nodes' separately owned texts.
+//
+// The document node's text is a separately owned block that grows in place
+// (length and capacity). Every other open node's text lies on one shared
+// stack, each text right behind its parent's: a node that opens starts its
+// text past the end of its parent's, and one that closes copies its text to
+// the pool and gives the place back. Texts are NUL-terminated on the stack,
+// and never start at a multiple of 8, so that they pass for pool strings
+// while they are there.
 struct xml_load_state {
     struct open_text {
         std::int64_t length;
-        std::int64_t capacity;
+        std::int64_t capacity; // the document node's block
+        std::int64_t start;    // a stacked text's offset behind the header words
     };
-    open_text current{0, 0};
+    open_text current{0, 0, 0};
     open_text* outer = nullptr; // the enclosing open nodes, outermost first
-    std::int32_t depth = 0;
+    std::int32_t depth = 0;     // 0 while the document node is the open one
     std::int32_t room = 0;
+    // The stack is shaped like a pool block, so that a load that ends with
+    // texts still on it (a failed one) hands it to the document whole.
+    xml_pool_block* texts = nullptr;
+    std::size_t texts_room = 0; // bytes behind the header words
+    bool texts_in_tree = false; // a closed node's text stayed on the stack
     // The file's first line end decides the style, wherever the pieces the
     // parser is fed happen to break: a CR at the end of one piece waits for
     // the next unit. A line feed that opens the file is not taken as a line
@@ -43,8 +56,22 @@ struct xml_load_state {
     // 8-bit loads take a UTF-8 file's bytes as they are; a mark in front
     // would make the parser decode them, so it is passed over.
     bool pass_utf8_mark = false;
+    // The element and attribute names copied to the pool so far. A file
+    // repeats a few names many times, and no name is ever changed in place,
+    // so the nodes share one copy of each. Open addressing over a power of
+    // two slots, at most half of them used.
+    char** names = nullptr;
+    std::uint32_t name_slots = 0;
+    std::uint32_t name_count = 0;
 
-    ~xml_load_state() { heap_free(outer); }
+    ~xml_load_state() {
+        heap_free(outer);
+        heap_free(texts);
+        heap_free(names);
+    }
+
+    static_assert(sizeof(xml_pool_block) % 8 == 0, "stacked texts must keep their distance from multiples of 8");
+    char* text_base() const { return reinterpret_cast<char*>(texts + 1); }
 
     bool push() {
         if (depth == room) {
@@ -55,8 +82,12 @@ struct xml_load_state {
             outer = static_cast<open_text*>(block);
             room = grown;
         }
+        // Past the parent's text and its terminator (the document node's
+        // text is not on the stack).
+        std::int64_t start = depth == 0 ? 0 : current.start + current.length + 1;
+        if (start % 8 == 0) ++start;
         outer[depth++] = current;
-        current = {0, 0};
+        current = {0, 0, start};
         return true;
     }
 
@@ -116,6 +147,94 @@ struct xml_load_state {
 
 namespace {
 
+// Where the pool puts `size` bytes at the cursor: strings one byte past a
+// multiple of 8 (so that they never pass for heap blocks), arrays of
+// pointers at the next pointer-aligned address.
+char* pool_fit(char* cursor, bool pointers) {
+    if (!pointers) return xml_separately_owned(cursor) ? cursor + 1 : cursor;
+    constexpr std::uintptr_t mask = alignof(char*) - 1;
+    return reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(cursor) + mask) & ~mask);
+}
+
+// A place in the pool's blocks, or null when the request is too large for
+// them or no block can be had.
+char* pool_take(xml_document* document, std::size_t size, bool pointers) {
+    if (size > xml_pool_largest_request) return nullptr;
+    xml_pool_block* newest = document->string_pool;
+    char* cursor = document->pool_cursor;
+    // Most requests fit the newest block.
+    if (newest != nullptr && cursor != nullptr) {
+        char* place = pool_fit(cursor, pointers);
+        if (place + size + 1 < reinterpret_cast<char*>(newest) + newest->size) {
+            document->pool_cursor = place + size;
+            return place;
+        }
+    }
+    if (newest == nullptr || cursor != nullptr) {
+        auto* block = static_cast<xml_pool_block*>(heap_alloc(xml_pool_block_size));
+        if (block != nullptr) {
+            block->next = document->string_pool;
+            block->size = xml_pool_block_size;
+            document->string_pool = block;
+            document->pool_cursor = reinterpret_cast<char*>(block + 1);
+        } else {
+            document->pool_cursor = nullptr;
+        }
+    }
+    if (document->pool_cursor == nullptr) return nullptr;
+    char* place = pool_fit(document->pool_cursor, pointers);
+    document->pool_cursor = place + size;
+    return place;
+}
+
+constexpr std::uint64_t high_bits = 0x8080808080808080u;
+constexpr std::uint64_t low_bits = 0x0101010101010101u;
+
+std::uint64_t load_word(const void* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+// Copies n bytes a word at a time (the last word may overlap the one
+// before) and tells whether they were all below 0x80.
+bool copy_ascii(char* to, const char* from, std::size_t n) {
+    std::uint64_t seen = 0;
+    if (n >= 8) {
+        for (std::size_t i = 0; i + 8 < n; i += 8) {
+            std::uint64_t word = load_word(from + i);
+            std::memcpy(to + i, &word, 8);
+            seen |= word;
+        }
+        std::uint64_t last = load_word(from + n - 8);
+        std::memcpy(to + n - 8, &last, 8);
+        seen |= last;
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            to[i] = from[i];
+            seen |= static_cast<unsigned char>(from[i]);
+        }
+    }
+    return (seen & high_bits) == 0;
+}
+
+// The length of the leading run of bytes below 0x80 other than line feeds.
+std::size_t plain_run(const unsigned char* bytes, std::size_t n) {
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word = load_word(bytes + i);
+        std::uint64_t feeds = word ^ (low_bits * '\n');
+        // Non-zero when a byte has its high bit set or is a line feed.
+        if (((word | ((feeds - low_bits) & ~feeds)) & high_bits) != 0) break;
+    }
+    while (i < n && bytes[i] < 0x80 && bytes[i] != '\n') ++i;
+    return i;
+}
+
+} // namespace
+
+namespace {
+
 // Ends the load as failed for want of memory: the tree built so far stays,
 // but nothing half-converted is passed off as the file's content.
 void stop_for_memory(xml_document* document) {
@@ -163,9 +282,106 @@ char* grow_current_text(xml_document* document, std::size_t extra, std::size_t* 
         node->text = grown;
         capacity = size;
     }
-    if (state != nullptr) state->current = {static_cast<std::int64_t>(length), static_cast<std::int64_t>(capacity)};
+    if (state != nullptr) {
+        state->current.length = static_cast<std::int64_t>(length);
+        state->current.capacity = static_cast<std::int64_t>(capacity);
+    }
     *old = length;
     return node->text + length;
+}
+
+// Room on the text stack for `extra` more bytes of the current node's text
+// and a terminator; returns where they go, or null (the text unchanged).
+// A stack that moves takes the open nodes' text pointers along.
+char* grow_stacked_text(xml_document* document, std::size_t extra) {
+    xml_load_state* state = document->load_state;
+    auto end = static_cast<std::size_t>(state->current.start + state->current.length);
+    std::size_t need = end + extra + 1;
+    if (need > state->texts_room) {
+        std::size_t size = std::max({need, state->texts_room * 2, std::size_t{4096}});
+        void* block = heap_realloc(state->texts, sizeof(xml_pool_block) + size);
+        if (block == nullptr && size != need) {
+            size = need;
+            block = heap_realloc(state->texts, sizeof(xml_pool_block) + size);
+        }
+        if (block == nullptr) return nullptr;
+        state->texts = static_cast<xml_pool_block*>(block);
+        state->texts_room = size;
+        xml_node* node = document->current_node;
+        for (std::int32_t level = state->depth; level > 0; --level, node = node->parent) {
+            const xml_load_state::open_text& at = level == state->depth ? state->current : state->outer[level];
+            if (node->text != nullptr) node->text = state->text_base() + at.start;
+        }
+    }
+    document->current_node->text = state->text_base() + state->current.start;
+    return state->text_base() + end;
+}
+
+// Where `extra` more bytes of the current node's text go, or null.
+char* grow_text(xml_document* document, std::size_t extra) {
+    if (document->load_state != nullptr && document->load_state->depth > 0) return grow_stacked_text(document, extra);
+    std::size_t old = 0;
+    return grow_current_text(document, extra, &old);
+}
+
+// Names are told apart by their length and their first and last eight
+// bytes; any that share those only cost a longer probe.
+std::uint32_t name_hash(const char* name, std::size_t length) {
+    std::uint64_t hash = length;
+    if (length >= 8) {
+        hash ^= load_word(name) * 0x9E3779B97F4A7C15u;
+        hash ^= load_word(name + length - 8) * 0xC2B2AE3D27D4EB4Fu;
+    } else {
+        for (std::size_t i = 0; i < length; ++i) hash = (hash << 8) | static_cast<unsigned char>(name[i]);
+        hash *= 0x9E3779B97F4A7C15u;
+    }
+    return static_cast<std::uint32_t>(hash ^ (hash >> 32));
+}
+
+// The slot that holds `name` in a table of `slots` (a power of two), or the
+// empty one where it would go.
+std::uint32_t name_slot(char* const* table, std::uint32_t slots, const char* name, std::uint32_t hash) {
+    std::uint32_t at = hash & (slots - 1);
+    while (table[at] != nullptr && std::strcmp(table[at], name) != 0) at = (at + 1) & (slots - 1);
+    return at;
+}
+
+// Room for one more name in the table; false when it cannot grow, and the
+// name is then copied on its own.
+bool make_name_room(xml_load_state* state) {
+    constexpr std::uint32_t largest = 1u << 16;
+    if (state->name_count * 2 < state->name_slots) return true;
+    if (state->name_slots >= largest) return false;
+    std::uint32_t slots = state->name_slots == 0 ? 256 : state->name_slots * 2;
+    auto** table = static_cast<char**>(heap_alloc_zeroed(slots * sizeof(char*)));
+    if (table == nullptr) return false;
+    for (std::uint32_t i = 0; i < state->name_slots; ++i) {
+        char* name = state->names[i];
+        if (name != nullptr) table[name_slot(table, slots, name, name_hash(name, std::strlen(name)))] = name;
+    }
+    heap_free(state->names);
+    state->names = table;
+    state->name_slots = slots;
+    return true;
+}
+
+// The pool copy of an element or attribute name, shared with every node
+// that has the same one. Only plain ASCII names that the pool holds are
+// shared: another name's Latin-1 copy differs from the parser's bytes, and
+// a heap copy is freed with its node.
+char* pool_name(xml_document* document, const char* utf8) {
+    xml_load_state* state = document->load_state;
+    if (state == nullptr || utf8 == nullptr) return xml_pool_strdup(document, utf8);
+    std::uint32_t hash = name_hash(utf8, std::strlen(utf8));
+    if (state->name_slots > 0) {
+        if (char* known = state->names[name_slot(state->names, state->name_slots, utf8, hash)]) return known;
+    }
+    char* copy = xml_pool_strdup(document, utf8);
+    if (copy == nullptr || xml_separately_owned(copy) || std::strcmp(copy, utf8) != 0 || !make_name_room(state))
+        return copy;
+    state->names[name_slot(state->names, state->name_slots, copy, hash)] = copy;
+    ++state->name_count;
+    return copy;
 }
 
 // Counts the characters of UTF-8 text that 8-bit text cannot hold: every
@@ -196,21 +412,27 @@ void on_start(void* user_data, const XML_Char* name, const XML_Char** attributes
     if (document == nullptr) return;
     xml_node* node = xml_new_node(document, XML_NODE_ELEMENT);
     if (node == nullptr) return;
-    node->name = xml_pool_strdup(document, name);
+    node->name = pool_name(document, name);
     if (node->name == nullptr) return stop_for_memory(document);
     std::size_t strings = 0;
     while (attributes[strings] != nullptr) ++strings;
     if (strings == 0) return;
     if (strings / 2 > INT16_MAX) return stop_for_memory(document);
-    // Arrays of pointers need pointer alignment, which a pool address (never
-    // a multiple of 8) cannot give on 64 bits; they are heap blocks of their
-    // own, which the ownership rule already covers.
-    auto** array = static_cast<char**>(heap_alloc_zeroed(strings * sizeof(char*)));
-    if (array == nullptr) return stop_for_memory(document);
+    // Most arrays are small and lie in the pool, pointer-aligned, which the
+    // node records (the address alone cannot tell them from heap blocks);
+    // one too large for the pool is a heap block of its own.
+    auto** array = reinterpret_cast<char**>(pool_take(document, strings * sizeof(char*), true));
+    if (array != nullptr) {
+        std::memset(array, 0, strings * sizeof(char*));
+        node->attributes_pooled = 1;
+    } else {
+        array = static_cast<char**>(heap_alloc_zeroed(strings * sizeof(char*)));
+        if (array == nullptr) return stop_for_memory(document);
+    }
     node->attributes = array;
     node->attribute_count = static_cast<std::int16_t>(strings / 2);
     for (std::size_t i = 0; i < strings; ++i) {
-        array[i] = xml_pool_strdup(document, attributes[i]);
+        array[i] = i % 2 == 0 ? pool_name(document, attributes[i]) : xml_pool_strdup(document, attributes[i]);
         if (array[i] == nullptr) return stop_for_memory(document);
     }
 }
@@ -421,38 +643,18 @@ int detect_line_end_style(const char* bytes, std::uint32_t n) {
 }
 
 void* xml_pool_alloc(xml_document* document, std::size_t size) {
-    if (size > xml_pool_largest_request) return heap_alloc(size);
-    xml_pool_block* newest = document->string_pool;
-    char* end = newest != nullptr ? reinterpret_cast<char*>(newest) + newest->size : nullptr;
-    if (newest == nullptr || (document->pool_cursor != nullptr && document->pool_cursor + size + 1 >= end)) {
-        auto* block = static_cast<xml_pool_block*>(heap_alloc(xml_pool_block_size));
-        if (block != nullptr) {
-            block->next = document->string_pool;
-            block->size = xml_pool_block_size;
-            document->string_pool = block;
-            document->pool_cursor = reinterpret_cast<char*>(block + 1);
-        } else {
-            document->pool_cursor = nullptr;
-        }
-    }
-    if (document->pool_cursor == nullptr) return heap_alloc(size);
-    if (xml_separately_owned(document->pool_cursor)) ++document->pool_cursor;
-    char* place = document->pool_cursor;
-    document->pool_cursor += size;
-    return place;
+    char* place = pool_take(document, size, false);
+    return place != nullptr ? place : heap_alloc(size);
 }
 
 char* xml_pool_strdup(xml_document* document, const char* utf8) {
     if (utf8 == nullptr) return nullptr;
-    std::size_t n = 0;
-    bool ascii = true;
-    for (; utf8[n] != '\0'; ++n) ascii = ascii && static_cast<unsigned char>(utf8[n]) < 0x80;
+    std::size_t n = std::strlen(utf8);
     auto* copy = static_cast<char*>(xml_pool_alloc(document, n + 1));
     if (copy == nullptr) return nullptr;
-    // Plain ASCII, as names and most values are, is its own Latin-1.
-    if (ascii) {
-        std::memcpy(copy, utf8, n + 1);
-    } else {
+    // Plain ASCII, as names and most values are, is its own Latin-1; other
+    // text is converted over the copy.
+    if (!copy_ascii(copy, utf8, n + 1)) {
         utf8_to_latin1_into(utf8, n, copy);
         count_replacements(document, utf8, n);
     }
@@ -492,13 +694,19 @@ void xml_append_text(xml_document* document, const char* bytes, int length) {
     if (document == nullptr || document->current_node == nullptr || bytes == nullptr || length < 0) return;
     const auto* in = reinterpret_cast<const unsigned char*>(bytes);
     auto count = static_cast<std::size_t>(length);
-    std::size_t extra = 0;
-    if (document->line_end_style == 1) extra = static_cast<std::size_t>(std::count(in, in + count, '\n'));
-    std::size_t old = 0;
-    char* out = grow_current_text(document, extra + count, &old);
+    // Each line feed may become CR LF: room for that, rather than a pass to
+    // count them.
+    std::size_t extra = document->line_end_style == 1 ? count : 0;
+    char* out = grow_text(document, extra + count);
     if (out == nullptr) return stop_for_memory(document);
     char* start = out;
     for (std::size_t i = 0; i < count; ++i) {
+        // Plain ASCII up to the next line feed is its own Latin-1.
+        std::size_t run = i + plain_run(in + i, count - i);
+        std::memcpy(out, in + i, run - i);
+        out += run - i;
+        i = run;
+        if (i == count) break;
         unsigned char b = in[i];
         if (b == '\n') {
             if (document->line_end_style == 1) {
@@ -507,8 +715,6 @@ void xml_append_text(xml_document* document, const char* bytes, int length) {
             } else {
                 *out++ = document->line_end_style == 4 ? '\r' : '\n';
             }
-        } else if (b < 0x80) {
-            *out++ = static_cast<char>(b);
         } else if (b >= 0xC0 && b <= 0xDF) {
             unsigned code = (b & 0x1Fu) << 6;
             if (i + 1 < count) code |= in[++i] & 0x3Fu;
@@ -532,8 +738,7 @@ void xml_append_text(xml_document* document, const char* bytes, int length) {
 
 void xml_append_raw(xml_document* document, const char* bytes, int length) {
     if (document == nullptr || document->current_node == nullptr || bytes == nullptr || length < 0) return;
-    std::size_t old = 0;
-    char* out = grow_current_text(document, static_cast<std::size_t>(length), &old);
+    char* out = grow_text(document, static_cast<std::size_t>(length));
     if (out == nullptr) return stop_for_memory(document);
     count_replacements(document, bytes, static_cast<std::size_t>(length));
     note_appended(document, utf8_to_latin1_into(bytes, static_cast<std::size_t>(length), out));
@@ -572,24 +777,59 @@ void xml_close_node(xml_document* document) {
     xml_node* node = document->current_node;
     // The document node is never closed; its text stays a block of its own.
     if (node == nullptr || node == document->document_node) return;
-    if (node->text != nullptr && xml_separately_owned(node->text)) {
-        std::size_t length = document->load_state != nullptr
-                                 ? static_cast<std::size_t>(document->load_state->current.length)
-                                 : std::strlen(node->text);
-        if (length + 1 > xml_pool_largest_request) {
-            // The pool would hand out a block of its own anyway; trim the
-            // growth slack off the one that exists instead of copying it.
-            if (void* trimmed = heap_realloc(node->text, length + 1)) node->text = static_cast<char*>(trimmed);
-        } else if (auto* copy = static_cast<char*>(xml_pool_alloc(document, length + 1))) {
-            std::memcpy(copy, node->text, length + 1);
-            heap_free(node->text);
-            node->text = copy;
+    xml_load_state* state = document->load_state;
+    if (state != nullptr && state->depth > 0) {
+        if (node->text != nullptr) {
+            auto length = static_cast<std::size_t>(state->current.length);
+            if (auto* copy = static_cast<char*>(xml_pool_alloc(document, length + 1))) {
+                std::memcpy(copy, node->text, length + 1);
+                node->text = copy;
+            } else {
+                // The text stays where it is, and the stack with it.
+                state->texts_in_tree = true;
+                stop_for_memory(document);
+            }
+        }
+    } else if (node->text != nullptr && xml_separately_owned(node->text)) {
+        // Outside a load, a grown text moves to the pool as it always did.
+        std::size_t length = std::strlen(node->text);
+        if (length + 1 <= xml_pool_largest_request) {
+            if (auto* copy = static_cast<char*>(xml_pool_alloc(document, length + 1))) {
+                std::memcpy(copy, node->text, length + 1);
+                heap_free(node->text);
+                node->text = copy;
+            }
         }
     }
-    if (document->load_state != nullptr) document->load_state->pop();
+    if (state != nullptr) state->pop();
     document->last_closed_child = node;
     document->text_counter = 0;
     document->current_node = node->parent;
+}
+
+// A load that ended with texts on the stack (nodes still open, or a text
+// that could not be copied) gives the stack to the document's pool, which
+// frees it with the document; no allocation is needed for that.
+void keep_stacked_texts(xml_document* document, xml_load_state* state) {
+    if (state->texts == nullptr) return;
+    bool in_tree = state->texts_in_tree;
+    xml_node* node = document->current_node;
+    for (std::int32_t level = state->depth; level > 0 && node != nullptr; --level, node = node->parent)
+        in_tree = in_tree || node->text != nullptr;
+    if (!in_tree) return;
+    xml_pool_block* block = state->texts;
+    state->texts = nullptr;
+    block->size = sizeof(xml_pool_block) + state->texts_room;
+    // Behind the newest block, whose free space the cursor keeps.
+    xml_pool_block* newest = document->string_pool;
+    if (newest != nullptr) {
+        block->next = newest->next;
+        newest->next = block;
+    } else {
+        block->next = nullptr;
+        document->string_pool = block;
+        document->pool_cursor = nullptr;
+    }
 }
 
 std::intptr_t xml_load_from(object_id slot, xml_byte_source* source, int encoding) {
@@ -636,6 +876,7 @@ std::intptr_t xml_load_from(object_id slot, xml_byte_source* source, int encodin
     XML_SetUserData(parser, document);
 
     read_and_parse(document, parser, source, &state);
+    keep_stacked_texts(document, &state);
 
     // A document kept as 8-bit bytes from a file that any reader takes as
     // UTF-8 must say UTF-8 when saved, or its non-ASCII bytes would be read

@@ -108,7 +108,7 @@ void xml_set_attribute(xml_node* node, const char* name, const char* value) {
         std::size_t pairs = static_cast<std::size_t>(node->attribute_count) + 4;
         std::size_t bytes = pairs * 2 * sizeof(char*);
         char** grown = nullptr;
-        if (node->attributes != nullptr && !xml_separately_owned(node->attributes)) {
+        if (node->attributes != nullptr && (node->attributes_pooled != 0 || !xml_separately_owned(node->attributes))) {
             // A pool array cannot be resized; its pairs move to a block of
             // their own and the pool keeps the old place.
             grown = static_cast<char**>(heap_alloc_zeroed(bytes));
@@ -124,6 +124,7 @@ void xml_set_attribute(xml_node* node, const char* name, const char* value) {
             return;
         }
         node->attributes = grown;
+        node->attributes_pooled = 0;
         node->attribute_spare = 3;
     }
     node->attributes[2 * node->attribute_count] = name_copy;

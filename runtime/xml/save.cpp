@@ -82,10 +82,12 @@ std::size_t utf8_sequence(const unsigned char* bytes, std::size_t i, std::size_t
 }
 
 // For each escape mode, the bytes that are written as they are in 8-bit
-// output (UTF-8 output also re-encodes the bytes from 0x80 up).
+// output, and in UTF-8 output, which also re-encodes or checks the bytes
+// from 0x80 up. The terminator is never plain, so a scan stops at it.
 struct pass_table {
     bool plain[3][256];
-    constexpr pass_table() : plain{} {
+    bool ascii[3][256];
+    constexpr pass_table() : plain{}, ascii{} {
         for (int mode = 0; mode < 3; ++mode) {
             for (int b = 0; b < 256; ++b) {
                 bool markup = b == '<' || b == '>' || b == '&';
@@ -93,11 +95,14 @@ struct pass_table {
                 bool line_end = b == '\n' || b == '\r';
                 plain[mode][b] = b != 0 && !((markup || line_end) && mode != ESCAPE_NONE) &&
                                  !(attribute_only && mode == ESCAPE_ATTRIBUTE);
+                ascii[mode][b] = plain[mode][b] && b < 0x80;
             }
         }
     }
 };
 constexpr pass_table pass_through{};
+
+int clamp_mode(int mode) { return mode >= 0 && mode <= 2 ? mode : ESCAPE_NONE; }
 
 template <output encoding>
 int emit(const char* text, std::int32_t length, int mode, xml_writer* writer) {
@@ -111,13 +116,10 @@ int emit(const char* text, std::int32_t length, int mode, xml_writer* writer) {
         // unit is split however the run is cut.
         if (encoding != output::utf16) {
             std::size_t end = i;
-            const bool* plain = pass_through.plain[mode >= 0 && mode <= 2 ? mode : ESCAPE_NONE];
+            const bool* plain = encoding == output::latin1 ? pass_through.plain[clamp_mode(mode)]
+                                                           : pass_through.ascii[clamp_mode(mode)];
             const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-            if (encoding != output::latin1) {
-                while (end < count && bytes[end] < 0x80 && plain[bytes[end]]) ++end;
-            } else {
-                while (end < count && plain[bytes[end]]) ++end;
-            }
+            while (end < count && plain[bytes[end]]) ++end;
             while (i < end) {
                 if (writer->room <= 0 && (writer->flush == nullptr || writer->flush(writer) == 0 || writer->room <= 0))
                     return 0;
@@ -178,11 +180,105 @@ int emit(const char* text, std::int32_t length, int mode, xml_writer* writer) {
     return 1;
 }
 
-int emit_text(xml_writer* writer, const char* text, std::int32_t length, int mode) {
-    return writer->emit(text, length, mode, writer);
+// The size of the line end at bytes[i] when it goes out as it is in element
+// text (see line_end_escape), or 0.
+std::size_t line_end_as_is(const unsigned char* bytes, std::size_t i, std::size_t count, int style) {
+    if (bytes[i] == '\r') {
+        if (style == 1) return i + 1 < count && bytes[i + 1] == '\n' ? 2 : 0;
+        return style == 4 ? 1 : 0;
+    }
+    return bytes[i] == '\n' && style != 1 && style != 4 ? 1 : 0;
 }
 
-int emit_none(xml_writer* writer, const char* text) { return writer->emit(text, -1, ESCAPE_NONE, writer); }
+// Writes a walk's strings through the writer. In the 8-bit and UTF-8
+// outputs the runs that go out as they are (and, in element text, the line
+// ends that do) land straight in the buffer while they fit, and only what
+// is left goes through the writer's emitter, which would have written those
+// runs the same way: each such byte, or line end, is a unit of its own, and
+// nothing is flushed while there is room. So the bytes and the points where
+// the buffer is flushed stay the same; tags and short strings, most of a
+// document's calls, cost no emitter call.
+class emitter {
+public:
+    explicit emitter(xml_writer* writer) : writer_(writer) {
+        bool latin1 = writer->emit == xml_emit_latin1;
+        if (latin1 || writer->emit == xml_emit_utf8 || writer->emit == xml_emit_utf8_bytes) {
+            for (int mode = 0; mode < 3; ++mode)
+                plain_[mode] = latin1 ? pass_through.plain[mode] : pass_through.ascii[mode];
+        }
+    }
+
+    int text(const char* text, std::int32_t length, int mode) {
+        const bool* plain = plain_[clamp_mode(mode)];
+        if (plain == nullptr || text == nullptr) return writer_->emit(text, length, mode, writer_);
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+        std::size_t count = length >= 0 ? static_cast<std::size_t>(length) : SIZE_MAX;
+        std::size_t room = this->room();
+        std::uint8_t* out = writer_->cursor;
+        std::size_t i = 0;
+        for (;;) {
+            std::size_t end = i + std::min(count - i, room);
+            std::size_t n = i;
+            while (n < end && plain[bytes[n]]) ++n;
+            if (n > i) {
+                std::memcpy(out, bytes + i, n - i);
+                out += n - i;
+                room -= n - i;
+                i = n;
+            }
+            if (i == count || bytes[i] == 0) break;
+            std::size_t size = mode == ESCAPE_TEXT ? line_end_as_is(bytes, i, count, writer_->line_end_style) : 0;
+            if (size == 0 || size > room) break;
+            std::memcpy(out, bytes + i, size);
+            out += size;
+            room -= size;
+            i += size;
+        }
+        if (out != writer_->cursor) {
+            writer_->room -= static_cast<std::int32_t>(out - writer_->cursor);
+            writer_->cursor = out;
+        }
+        if (i == count || bytes[i] == 0) return 1;
+        return writer_->emit(text + i, length >= 0 ? length - static_cast<std::int32_t>(i) : -1, mode, writer_);
+    }
+
+    int none(const char* text) { return this->text(text, -1, ESCAPE_NONE); }
+
+    // ' name="value"', in one piece when all of it goes out as it is.
+    int attribute(const char* name, const char* value) {
+        const bool* plain_name = plain_[ESCAPE_NONE];
+        const bool* plain_value = plain_[ESCAPE_ATTRIBUTE];
+        if (plain_name != nullptr && name != nullptr && value != nullptr) {
+            const auto* n = reinterpret_cast<const unsigned char*>(name);
+            const auto* v = reinterpret_cast<const unsigned char*>(value);
+            std::size_t name_size = 0;
+            while (plain_name[n[name_size]]) ++name_size;
+            std::size_t value_size = 0;
+            while (plain_value[v[value_size]]) ++value_size;
+            if (n[name_size] == 0 && v[value_size] == 0 && name_size + value_size + 4 <= room()) {
+                std::uint8_t* out = writer_->cursor;
+                *out++ = ' ';
+                std::memcpy(out, name, name_size);
+                out += name_size;
+                *out++ = '=';
+                *out++ = '"';
+                std::memcpy(out, value, value_size);
+                out += value_size;
+                *out++ = '"';
+                writer_->room -= static_cast<std::int32_t>(out - writer_->cursor);
+                writer_->cursor = out;
+                return 1;
+            }
+        }
+        return none(" ") && none(name) && none("=\"") && text(value, -1, ESCAPE_ATTRIBUTE) && none("\"");
+    }
+
+private:
+    std::size_t room() const { return writer_->room > 0 ? static_cast<std::size_t>(writer_->room) : 0; }
+
+    xml_writer* writer_;
+    const bool* plain_[3] = {nullptr, nullptr, nullptr};
+};
 
 // Where the content of an open element or document node stands: how much
 // of its text is written, and how long that text is.
@@ -237,33 +333,32 @@ int content_mode(const xml_node* node) {
 
 // The parent's text that lies before the next child, at most n bytes of
 // what is left; the position moves by the full n.
-int emit_run(xml_writer* writer, content_position& at, std::int32_t n) {
+int emit_run(emitter& out, content_position& at, std::int32_t n) {
     if (n <= 0) return 1;
     if (at.written < at.length) {
         std::int64_t left = at.length - at.written;
         auto size = static_cast<std::int32_t>(n < left ? n : left);
-        if (emit_text(writer, at.node->text + at.written, size, content_mode(at.node)) == 0) return 0;
+        if (out.text(at.node->text + at.written, size, content_mode(at.node)) == 0) return 0;
     }
     at.written += n;
     return 1;
 }
 
 // Writes the rest of an open node's text and its end tag.
-int finish_content(xml_writer* writer, content_position& at) {
+int finish_content(emitter& out, content_position& at) {
     if (at.written < at.length) {
         std::int64_t left = at.length - at.written;
         const char* rest = at.node->text + at.written;
         // Runs longer than a signed 32-bit count go out in pieces.
         while (left > 0) {
             std::int32_t size = left > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(left);
-            if (emit_text(writer, rest, size, content_mode(at.node)) == 0) return 0;
+            if (out.text(rest, size, content_mode(at.node)) == 0) return 0;
             rest += size;
             left -= size;
         }
     }
     if (at.node->kind != XML_NODE_DOCUMENT && at.node->kind != XML_NODE_DTD) {
-        if (emit_none(writer, "</") == 0 || emit_none(writer, at.node->name) == 0 || emit_none(writer, ">") == 0)
-            return 0;
+        if (out.none("</") == 0 || out.none(at.node->name) == 0 || out.none(">") == 0) return 0;
     }
     return 1;
 }
@@ -271,36 +366,28 @@ int finish_content(xml_writer* writer, content_position& at) {
 // Writes a node that has no content of its own to walk (everything but the
 // document node, DOCTYPE nodes and elements that hold something), or the
 // start tag of one that has. `opens` tells which.
-int write_head(xml_writer* writer, xml_node* node, bool* opens) {
+int write_head(emitter& out, xml_node* node, bool* opens) {
     *opens = false;
     switch (node->kind) {
-    case XML_NODE_COMMENT:
-        return emit_none(writer, "<!--") && emit_none(writer, node->text) && emit_none(writer, "-->");
-    case XML_NODE_CDATA:
-        return emit_none(writer, "<![CDATA[") && emit_none(writer, node->text) && emit_none(writer, "]]>");
+    case XML_NODE_COMMENT: return out.none("<!--") && out.none(node->text) && out.none("-->");
+    case XML_NODE_CDATA: return out.none("<![CDATA[") && out.none(node->text) && out.none("]]>");
     // The comments and instructions of an internal subset are children of
     // the DOCTYPE node, placed in its text as an element's children are.
     case XML_NODE_DTD: *opens = true; return 1;
     case XML_NODE_INSTRUCTION:
-        return emit_none(writer, "<?") && emit_none(writer, node->name) && emit_none(writer, " ") &&
-               emit_none(writer, node->text) && emit_none(writer, "?>");
+        return out.none("<?") && out.none(node->name) && out.none(" ") && out.none(node->text) && out.none("?>");
     case XML_NODE_DOCUMENT: *opens = true; return 1;
     default: break;
     }
-    if (emit_none(writer, "<") == 0 || emit_none(writer, node->name) == 0) return 0;
+    if (out.none("<") == 0 || out.none(node->name) == 0) return 0;
     if (node->attribute_count > 0 && node->attributes != nullptr) {
         for (int i = 0; i < node->attribute_count; ++i) {
-            if (emit_none(writer, " ") == 0 || emit_none(writer, node->attributes[2 * i]) == 0 ||
-                emit_none(writer, "=\"") == 0 ||
-                emit_text(writer, node->attributes[2 * i + 1], -1, ESCAPE_ATTRIBUTE) == 0 ||
-                emit_none(writer, "\"") == 0)
-                return 0;
+            if (out.attribute(node->attributes[2 * i], node->attributes[2 * i + 1]) == 0) return 0;
         }
     }
-    if (node->first_child == nullptr && (node->text == nullptr || node->text[0] == '\0'))
-        return emit_none(writer, "/>");
+    if (node->first_child == nullptr && (node->text == nullptr || node->text[0] == '\0')) return out.none("/>");
     *opens = true;
-    return emit_none(writer, ">");
+    return out.none(">");
 }
 
 struct file_writer_state {
@@ -354,20 +441,21 @@ int xml_writer_flush(xml_writer* writer) {
 int xml_write_node(xml_node* root, xml_writer* writer) {
     if (root == nullptr || writer == nullptr || writer->emit == nullptr) return 0;
     position_stack open;
+    emitter out(writer);
     xml_node* node = root;
     for (;;) {
         bool opens = false;
-        if (write_head(writer, node, &opens) == 0) return 0;
+        if (write_head(out, node, &opens) == 0) return 0;
         if (opens) {
             if (!open.push(node)) return 0;
             if (node->first_child != nullptr) {
                 node = node->first_child;
-                if (emit_run(writer, open.top(), node->preceding_text_length) == 0) return 0;
+                if (emit_run(out, open.top(), node->preceding_text_length) == 0) return 0;
                 continue;
             }
         } else if (node != root && node->next_sibling != nullptr) {
             node = node->next_sibling;
-            if (emit_run(writer, open.top(), node->preceding_text_length) == 0) return 0;
+            if (emit_run(out, open.top(), node->preceding_text_length) == 0) return 0;
             continue;
         } else if (node == root) {
             return 1;
@@ -377,13 +465,13 @@ int xml_write_node(xml_node* root, xml_writer* writer) {
         // a next sibling to go on with.
         for (;;) {
             content_position& at = open.top();
-            if (finish_content(writer, at) == 0) return 0;
+            if (finish_content(out, at) == 0) return 0;
             xml_node* closed = at.node;
             open.pop();
             if (closed == root) return 1;
             if (closed->next_sibling != nullptr) {
                 node = closed->next_sibling;
-                if (emit_run(writer, open.top(), node->preceding_text_length) == 0) return 0;
+                if (emit_run(out, open.top(), node->preceding_text_length) == 0) return 0;
                 break;
             }
         }
@@ -419,10 +507,11 @@ int xml_write_document(xml_document* document, xml_writer* writer, int encoding,
     }
     writer->line_end_style = document->line_end_style;
     if ((flags & XML_SAVE_NO_DECLARATION) == 0) {
-        if (emit_none(writer, head) == 0) return 0;
-        if (document->standalone == 0 && emit_none(writer, " standalone=\"no\"") == 0) return 0;
-        if (document->standalone == 1 && emit_none(writer, " standalone=\"yes\"") == 0) return 0;
-        if (emit_none(writer, "?>") == 0) return 0;
+        emitter out(writer);
+        if (out.none(head) == 0) return 0;
+        if (document->standalone == 0 && out.none(" standalone=\"no\"") == 0) return 0;
+        if (document->standalone == 1 && out.none(" standalone=\"yes\"") == 0) return 0;
+        if (out.none("?>") == 0) return 0;
     }
     if (document->document_node == nullptr) return 1;
     return xml_write_node(document->document_node, writer);

@@ -35,6 +35,9 @@ struct xml_node {
     std::int16_t kind;
     std::int16_t attribute_count;
     std::int16_t attribute_spare;
+    // 1 while `attributes` lies in the document's string pool, which frees
+    // it with the document; 0 when it is a heap block of its own.
+    std::int16_t attributes_pooled;
 };
 
 // Document status of a load that ran out of memory (the parser's own code)
