@@ -12,7 +12,9 @@ namespace quillgate::fuzz {
 inline bool is_continuation(unsigned char b) { return b >= 0x80 && b <= 0xBF; }
 
 // UTF-8 to one byte per character; stops at a decoded zero.
-inline std::string reference_utf8_to_latin1(const unsigned char* in, std::size_t size) {
+inline std::string reference_utf8_to_latin1(std::string_view text) {
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
     std::string out;
     std::size_t i = 0;
     while (i < size) {
@@ -35,20 +37,12 @@ inline std::string reference_utf8_to_latin1(const unsigned char* in, std::size_t
     return out;
 }
 
-inline std::string reference_utf8_to_latin1(std::string_view in) {
-    return reference_utf8_to_latin1(reinterpret_cast<const unsigned char*>(in.data()), in.size());
-}
-
-inline std::string reference_latin1_to_utf8(const unsigned char* in, std::size_t size) {
+// A byte from 0x80 up is two: its top two bits, then the rest.
+inline std::string reference_latin1_to_utf8(std::string_view text) {
     std::string out;
-    for (std::size_t i = 0; i < size; ++i) {
-        unsigned char b = in[i];
-        if (b < 0x80) {
-            out += static_cast<char>(b);
-        } else {
-            out += static_cast<char>(0xC0 | (b >> 6));
-            out += static_cast<char>(0x80 | (b & 0x3F));
-        }
+    for (unsigned char b : text) {
+        if (b >= 0x80) out += static_cast<char>(0xC0 | (b >> 6)), b = static_cast<unsigned char>(0x80 | (b & 0x3F));
+        out += static_cast<char>(b);
     }
     return out;
 }

@@ -37,9 +37,7 @@ TEST_F(FileTest, WritesReadsSeeksAndCutsLikeTheModel) {
     std::size_t at = 0;
     auto read = [&](bool utf8, bool raw) {
         std::string expected = model_line(bytes, at, raw);
-        if (utf8)
-            expected = fuzz::reference_utf8_to_latin1(reinterpret_cast<const unsigned char*>(expected.data()),
-                                                      expected.size());
+        if (utf8) expected = fuzz::reference_utf8_to_latin1(expected);
         ASSERT_EQ(line(1, (utf8 ? ENCODING_UTF8 : ENCODING_8BIT) | (raw ? ignore_line_ends : 0)), expected);
         ASSERT_EQ(file_position(1), static_cast<std::int64_t>(at));
     };
@@ -54,10 +52,7 @@ TEST_F(FileTest, WritesReadsSeeksAndCutsLikeTheModel) {
                 std::string text; // UTF-16 is written from the system's code page: ASCII reads alike in all
                 for (std::uint32_t n = pick(4) == 0 ? 900 + pick(3000) : pick(6); n > 0; --n)
                     text += pieces[pick(std::size(pieces) - (encoding == ENCODING_UTF16))];
-                std::string encoded = text;
-                if (encoding == ENCODING_UTF8)
-                    encoded = fuzz::reference_latin1_to_utf8(reinterpret_cast<const unsigned char*>(text.data()),
-                                                             text.size());
+                std::string encoded = encoding == ENCODING_UTF8 ? fuzz::reference_latin1_to_utf8(text) : text;
                 if (encoding == ENCODING_UTF16)
                     for (std::size_t i = encoded.size(); i > 0; --i) encoded.insert(i, 1, '\0');
                 ASSERT_EQ(write(1, text, encoding), static_cast<std::int32_t>(encoded.size()));
