@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "fuzz/reference.h"
 
 using namespace quillgate;
 

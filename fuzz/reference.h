@@ -2,12 +2,30 @@
 // for clarity rather than speed, to check the real thing against.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace quillgate::fuzz {
+
+// One line by the line reader's rules from `at` of `bytes`, moving `at` past
+// it: up to a zero byte or, unless raw, CR or LF, a CR LF pair taken whole.
+inline std::string reference_line(std::string_view bytes, std::size_t& at, bool raw) {
+    using namespace std::string_view_literals;
+    std::size_t end = std::min(bytes.find_first_of(raw ? "\0"sv : "\r\n\0"sv, at), bytes.size());
+    std::string line(bytes.substr(at, end - at));
+    at = end + (end < bytes.size()) + (!raw && bytes.substr(end, 2) == "\r\n");
+    return line;
+}
+
+// Each byte followed by a zero byte: UTF-16LE of ISO-8859-1 text.
+inline std::string widen(std::string_view narrow) {
+    std::string out;
+    for (char c : narrow) out += {c, '\0'};
+    return out;
+}
 
 inline bool is_continuation(unsigned char b) { return b >= 0x80 && b <= 0xBF; }
 
