@@ -59,8 +59,8 @@ inline std::string reference_utf8_to_latin1(std::string_view text) {
 inline std::string reference_latin1_to_utf8(std::string_view text) {
     std::string out;
     for (unsigned char b : text) {
-        if (b >= 0x80) out += static_cast<char>(0xC0 | (b >> 6)), b = static_cast<unsigned char>(0x80 | (b & 0x3F));
-        out += static_cast<char>(b);
+        if (b < 0x80) out += static_cast<char>(b);
+        else out += {static_cast<char>(0xC0 | (b >> 6)), static_cast<char>(0x80 | (b & 0x3F))};
     }
     return out;
 }
