@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "fuzz/reference.h"
 
 using namespace quillgate;
 
@@ -18,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto* bytes = reinterpret_cast<const char*>(data);
     heap_counts before = heap_live();
     {
-        std::string want = fuzz::reference_utf8_to_latin1(data, size);
+        std::string want = fuzz::reference_utf8_to_latin1({bytes, size});
         text got = utf8_to_latin1(bytes, size);
         fuzz::require(got.view() == want, "utf8_to_latin1 follows the byte rules");
         fuzz::require(std::strlen(got.c_str()) == got.size(), "utf8_to_latin1 is terminated at its size");
@@ -30,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       "utf8_to_latin1_into bytes");
 
         text utf8 = latin1_to_utf8(bytes, size);
-        fuzz::require(utf8.view() == fuzz::reference_latin1_to_utf8(data, size), "latin1_to_utf8 follows the rules");
+        fuzz::require(utf8.view() == fuzz::reference_latin1_to_utf8({bytes, size}), "latin1_to_utf8 follows the rules");
         // Latin-1 text without zero bytes goes to UTF-8 and back unchanged.
         if (std::memchr(data, 0, size) == nullptr) {
             text back = utf8_to_latin1(utf8.c_str(), utf8.size());

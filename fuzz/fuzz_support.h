@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/reference.h"
 #include "runtime/runtime.h"
 
 namespace quillgate::fuzz {
@@ -66,13 +67,6 @@ Node* next_in_walk(Node* node, const xml_node* root) {
 inline std::string plain_line_ends(std::string s) {
     for (std::size_t at; (at = s.find('\r')) != std::string::npos;) s.replace(at, s[at + 1] == '\n' ? 2 : 1, "\n");
     return s;
-}
-
-// Each byte followed by a zero byte: UTF-16LE of ISO-8859-1 text.
-inline std::string widen(std::string_view narrow) {
-    std::string out;
-    for (char c : narrow) out += {c, '\0'};
-    return out;
 }
 
 inline std::string show(const char* s) {

@@ -2,6 +2,7 @@
 // for clarity rather than speed, to check the real thing against.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -9,10 +10,29 @@
 
 namespace quillgate::fuzz {
 
+// One line by the line reader's rules from `at` of `bytes`, moving `at` past
+// it: up to a zero byte or, unless raw, CR or LF, a CR LF pair taken whole.
+inline std::string reference_line(std::string_view bytes, std::size_t& at, bool raw) {
+    using namespace std::string_view_literals;
+    std::size_t end = std::min(bytes.find_first_of(raw ? "\0"sv : "\r\n\0"sv, at), bytes.size());
+    std::string line(bytes.substr(at, end - at));
+    at = end + (end < bytes.size()) + (!raw && bytes.substr(end, 2) == "\r\n");
+    return line;
+}
+
+// Each byte followed by a zero byte: UTF-16LE of ISO-8859-1 text.
+inline std::string widen(std::string_view narrow) {
+    std::string out;
+    for (char c : narrow) out += {c, '\0'};
+    return out;
+}
+
 inline bool is_continuation(unsigned char b) { return b >= 0x80 && b <= 0xBF; }
 
 // UTF-8 to one byte per character; stops at a decoded zero.
-inline std::string reference_utf8_to_latin1(const unsigned char* in, std::size_t size) {
+inline std::string reference_utf8_to_latin1(std::string_view text) {
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
     std::string out;
     std::size_t i = 0;
     while (i < size) {
@@ -35,20 +55,12 @@ inline std::string reference_utf8_to_latin1(const unsigned char* in, std::size_t
     return out;
 }
 
-inline std::string reference_utf8_to_latin1(std::string_view in) {
-    return reference_utf8_to_latin1(reinterpret_cast<const unsigned char*>(in.data()), in.size());
-}
-
-inline std::string reference_latin1_to_utf8(const unsigned char* in, std::size_t size) {
+// A byte from 0x80 up is two: its top two bits, then the rest.
+inline std::string reference_latin1_to_utf8(std::string_view text) {
     std::string out;
-    for (std::size_t i = 0; i < size; ++i) {
-        unsigned char b = in[i];
-        if (b < 0x80) {
-            out += static_cast<char>(b);
-        } else {
-            out += static_cast<char>(0xC0 | (b >> 6));
-            out += static_cast<char>(0x80 | (b & 0x3F));
-        }
+    for (unsigned char b : text) {
+        if (b < 0x80) out += static_cast<char>(b);
+        else out += {static_cast<char>(0xC0 | (b >> 6)), static_cast<char>(0x80 | (b & 0x3F))};
     }
     return out;
 }

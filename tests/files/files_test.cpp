@@ -15,15 +15,6 @@ namespace {
 
 using namespace std::string_literals;
 
-// One line by the reader's rules from `at` of `bytes`: up to a zero byte or,
-// unless raw, CR or LF, a CR LF pair taken whole.
-std::string model_line(const std::string& bytes, std::size_t& at, bool raw) {
-    std::size_t end = std::min(bytes.find_first_of(raw ? "\0"s : "\r\n\0"s, at), bytes.size());
-    std::string line = bytes.substr(at, end - at);
-    at = end + (end < bytes.size()) + (!raw && bytes.compare(end, 2, "\r\n") == 0);
-    return line;
-}
-
 // Buffered and unbuffered: the buffered reader scans and copies whole
 // stretches of its buffer, yet must give the same lines, ending at the same
 // positions, as the unbuffered one that reads a unit per system call.
@@ -36,10 +27,8 @@ TEST_F(FileTest, WritesReadsSeeksAndCutsLikeTheModel) {
     std::string bytes;
     std::size_t at = 0;
     auto read = [&](bool utf8, bool raw) {
-        std::string expected = model_line(bytes, at, raw);
-        if (utf8)
-            expected = fuzz::reference_utf8_to_latin1(reinterpret_cast<const unsigned char*>(expected.data()),
-                                                      expected.size());
+        std::string expected = fuzz::reference_line(bytes, at, raw);
+        if (utf8) expected = fuzz::reference_utf8_to_latin1(expected);
         ASSERT_EQ(line(1, (utf8 ? ENCODING_UTF8 : ENCODING_8BIT) | (raw ? ignore_line_ends : 0)), expected);
         ASSERT_EQ(file_position(1), static_cast<std::int64_t>(at));
     };
@@ -54,12 +43,9 @@ TEST_F(FileTest, WritesReadsSeeksAndCutsLikeTheModel) {
                 std::string text; // UTF-16 is written from the system's code page: ASCII reads alike in all
                 for (std::uint32_t n = pick(4) == 0 ? 900 + pick(3000) : pick(6); n > 0; --n)
                     text += pieces[pick(std::size(pieces) - (encoding == ENCODING_UTF16))];
-                std::string encoded = text;
-                if (encoding == ENCODING_UTF8)
-                    encoded = fuzz::reference_latin1_to_utf8(reinterpret_cast<const unsigned char*>(text.data()),
-                                                             text.size());
-                if (encoding == ENCODING_UTF16)
-                    for (std::size_t i = encoded.size(); i > 0; --i) encoded.insert(i, 1, '\0');
+                std::string encoded = encoding == ENCODING_UTF8    ? fuzz::reference_latin1_to_utf8(text)
+                                      : encoding == ENCODING_UTF16 ? fuzz::widen(text)
+                                                                   : text;
                 ASSERT_EQ(write(1, text, encoding), static_cast<std::int32_t>(encoded.size()));
                 bytes.replace(at, std::min(encoded.size(), bytes.size() - at), encoded);
                 at += encoded.size();

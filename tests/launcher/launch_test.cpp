@@ -204,16 +204,10 @@ TEST_F(Launcher, LauncherScenarios) {
         EXPECT_EQ(kit.run_launcher(), 0);
         expect_files({kit_file(0, old_kit), kit_file(1, old_kit), kit_file(2, old_kit), folder + "\r\nmore"});
 
-        // A file that cannot be written, or whose document lost characters
-        // on loading (in UTF-16, one above U+00FF), keeps the move unrecorded
-        // until it can be moved whole; a missing or malformed one, or one
+        // A file that cannot be written keeps the move unrecorded until it
+        // can be moved whole (as does one that lost characters on loading:
+        // the XML tests play that one); a missing or malformed one, or one
         // whose encoding cannot hold the folder, is left alone for good.
-        kit.lay_out(old_kit);
-        std::string utf8 = kit_file(2, old_kit), lost = "\xFF\xFE"; // in UTF-16, "Raw" made "R\u20AC"
-        for (char c : utf8.replace(utf8.find("UTF-8"), 5, "UTF-16")) lost += {c, '\0'};
-        write_file(kit.file("shortcuts.xml"), lost.replace(lost.find(std::string("a\0w\0", 4)), 4, "\xAC\x20"));
-        EXPECT_EQ(kit.run_launcher(), 0);
-        expect_files({kit_file(0, folder), kit_file(1, folder), lost, old_kit});
         kit.lay_out(old_kit);
         fs::remove(kit.file("shortcuts.xml"));
         const auto write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;

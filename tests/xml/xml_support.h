@@ -66,11 +66,8 @@ protected:
     void SetUp() override {
         // Numbered slot blocks stay allocated once used; make them exist
         // before the heap is counted (and the launcher's state file slot).
-        [[maybe_unused]] static const bool slots_made = [] {
-            for (object_id slot = 0; slot < 8; ++slot) slot_acquire(xml_table(), slot);
-            slot_acquire(file_table(), 1);
-            return true;
-        }();
+        for (object_id slot = 0; slot < 8; ++slot) slot_acquire(xml_table(), slot);
+        slot_acquire(file_table(), 1);
         folder_ = std::filesystem::path(fuzz::scratch_file(""))
                       .concat(::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(folder_);
