@@ -617,31 +617,6 @@ std::uint32_t read_file(void* context, void* into, std::uint32_t size) {
 
 } // namespace
 
-int detect_line_end_style(const char* bytes, std::uint32_t n) {
-    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
-    std::uint32_t zeros = 0;
-    for (std::uint32_t i = 0; i < n; ++i) zeros += b[i] == 0 ? 1 : 0;
-    if (zeros > 4) {
-        auto unit = [b](std::uint32_t p) { return static_cast<unsigned>(b[p] | (b[p + 1] << 8)); };
-        std::uint32_t p = (n >= 2 && unit(0) == 0x0A) ? 2 : 0;
-        for (; p + 2 < n; p += 2) {
-            unsigned u = unit(p);
-            if (u == 0x0A) return 2;
-            if (u == 0x0D) {
-                if (p + 3 >= n) return 0; // its follower is cut off: not examined alone
-                return unit(p + 2) == 0x0A ? 1 : 4;
-            }
-        }
-        return 0;
-    }
-    std::uint32_t p = (n > 0 && b[0] == '\n') ? 1 : 0;
-    for (; p + 1 < n; ++p) {
-        if (b[p] == '\r') return b[p + 1] == '\n' ? 1 : 4;
-        if (b[p] == '\n') return 2;
-    }
-    return 0;
-}
-
 void* xml_pool_alloc(xml_document* document, std::size_t size) {
     char* place = pool_take(document, size, false);
     return place != nullptr ? place : heap_alloc(size);

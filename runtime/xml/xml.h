@@ -124,8 +124,6 @@ struct xml_byte_source {
 };
 std::intptr_t xml_load_from(object_id slot, xml_byte_source* source, int encoding);
 
-// 1 CR LF, 2 LF, 4 CR, 0 when these bytes show no line end.
-int detect_line_end_style(const char* bytes, std::uint32_t n);
 int xml_status(object_id id);
 xml_node* xml_root_element(object_id id);
 void xml_free(object_id id);

@@ -51,7 +51,6 @@ TEST_F(Load, TreesAndFieldsOfEachKindOfFile) {
          "  4 [<!DOCTYPE a [\\n<!ENTITY e \"vw\">\\n\\n]>]\n    2 [c] pre=31\n    5 p [d]\n  1 a [vw|&|\\xE9] pre=1\n"},
         // Flag 24: the file's bytes as they are, and the file is UTF-8 to others.
         {utf8, 24, "utf8=1 main=a\n0\n  1 a [\\xC3\\xA9] b=\\xC3\\xA9"},
-        // With a byte-order mark the parser decodes UTF-8 whatever the flag.
         // A byte-order mark changes nothing: the bytes stay as they are.
         {"\xEF\xBB\xBF" + utf8, 24, "encoding=24 standalone=-1 utf8=1 main=a\n0\n  1 a [\\xC3\\xA9] b=\\xC3\\xA9"},
         {utf8, -1, "encoding=2 standalone=-1 utf8=0 main=a\n0\n  1 a [\\xE9] b=\\xE9"},
@@ -88,21 +87,6 @@ TEST_F(Load, TreesAndFieldsOfEachKindOfFile) {
         for (const std::string& file : {"\xFF\xFE" + body, body})
             EXPECT_NE(load_all_ways(file, 25).find("lines=1 "), std::string::npos) << int{c};
     }
-}
-
-TEST_F(Load, DetectsLineEndsOfOneBlock) {
-    const std::pair<std::string_view, int> cases[] = {
-        // (Each style in 8-bit text, CR LF in 16-bit units and a leading line feed
-        // skipped are the loading table's.)
-        {"abc\r", 0}, // the last byte is never examined alone
-        // More than four zero bytes: 16-bit units.
-        {std::string_view("<\0a\0>\0\n\0x\0y\0", 12), 2},
-        {std::string_view("<\0a\0>\0\r\0x\0y\0", 12), 4},
-        {std::string_view("\n\0a\0b\0c\0\r\0\n\0", 12), 1},
-    };
-    for (const auto& [bytes, style] : cases)
-        EXPECT_EQ(detect_line_end_style(bytes.data(), static_cast<std::uint32_t>(bytes.size())), style)
-            << show(std::string(bytes).c_str());
 }
 
 TEST_F(Load, StatusSlotsAndPartialTrees) {
