@@ -5,7 +5,8 @@
 #include "editor_common.h"
 
 int main(int argc, char** argv) {
-    STARTUPINFOA startup{sizeof startup};
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
     GetStartupInfoA(&startup);
     int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : -1;
     return run_editor(argc, argv,

@@ -34,7 +34,9 @@ int main(int argc, char** argv) {
     if (argc < 3) return 2;
     log_path = argv[2];
     keep_open = argc > 3 && std::string(argv[3]) == "keep";
-    WNDCLASSA window_class{0, procedure, 0, 0, GetModuleHandleA(nullptr)};
+    WNDCLASSA window_class{};
+    window_class.lpfnWndProc = procedure;
+    window_class.hInstance = GetModuleHandleA(nullptr);
     window_class.lpszClassName = "QuillgateStandinWindow";
     RegisterClassA(&window_class);
     HWND window = CreateWindowExA(0, window_class.lpszClassName, argv[1], WS_OVERLAPPEDWINDOW, 10, 10, 200, 100,
