@@ -124,9 +124,7 @@ private:
     std::vector<program_object*> started_;
 };
 
-// Scenarios only one platform can play, run from the common test: the
-// launcher's clean-up acts on every process and window of its names.
-void platform_launch_scenarios();
+// Whether a running program holds the file open.
 bool program_holds_open(const program_object* program, const fs::path& file);
 
 } // namespace quillgate::testing

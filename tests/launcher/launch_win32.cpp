@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "tests/launcher/kit.h"
+#include "tests/support/heap_check.h"
 
 namespace quillgate::testing {
 
@@ -55,7 +56,9 @@ bool program_holds_open(const program_object*, const fs::path& file) {
     return error == ERROR_SHARING_VIOLATION;
 }
 
-void platform_launch_scenarios() {
+using WindowsLauncher = HeapChecked;
+
+TEST_F(WindowsLauncher, CmdWindowsAndAnotherDriveLetter) {
     {
         SCOPED_TRACE("\"cmd\" windows get WM_CLOSE one poll after the other, at most 100 polls; others none");
         Kit kit("windows");
