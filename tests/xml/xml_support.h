@@ -93,7 +93,6 @@ protected:
     // Saves `slot` to a fresh file and returns its bytes.
     std::string saved(object_id slot, int flags = 0) {
         std::string target = path("saved.xml");
-        std::filesystem::remove(target);
         EXPECT_EQ(xml_save(slot, target.c_str(), flags), 1);
         return read_file(target);
     }

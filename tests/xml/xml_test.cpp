@@ -56,7 +56,6 @@ TEST_F(Load, TreesAndFieldsOfEachKindOfFile) {
         {latin1, -1, "encoding=24"},
         {"<?xml version=\"1.0\" encoding=\"utf-16\"?><a/>", 2, "encoding=2 "},
         {"<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>", 24, "utf8=1"},
-        {"<?xml version=\"1.0\"?><a/>", 24, "utf8=1"},
         {latin1, 24, "utf8=0"},
         // Above U+00FF: "?" in names, values and short text; a space for each
         // character of three or four bytes.
