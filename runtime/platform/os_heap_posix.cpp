@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <mutex>
 
 namespace quillgate {
 
@@ -18,8 +17,6 @@ struct alignas(16) block_header {
     std::size_t size;
 };
 
-std::mutex heap_lock;
-bool heap_alive = false;
 block_header* blocks = nullptr;
 
 void link(block_header* header) {
@@ -44,20 +41,14 @@ block_header* header_of(const void* block) {
 
 } // namespace
 
-bool os_heap_create() {
-    std::lock_guard<std::mutex> hold(heap_lock);
-    heap_alive = true;
-    return true;
-}
+bool os_heap_create() { return true; }
 
 void os_heap_destroy() {
-    std::lock_guard<std::mutex> hold(heap_lock);
     while (blocks) {
         block_header* next = blocks->next;
         std::free(blocks);
         blocks = next;
     }
-    heap_alive = false;
 }
 
 void* os_heap_alloc(std::size_t size, bool zeroed) {
@@ -66,11 +57,6 @@ void* os_heap_alloc(std::size_t size, bool zeroed) {
                                                      : std::malloc(sizeof(block_header) + size));
     if (!header) return nullptr;
     header->size = size;
-    std::lock_guard<std::mutex> hold(heap_lock);
-    if (!heap_alive) {
-        std::free(header);
-        return nullptr;
-    }
     link(header);
     return header + 1;
 }
@@ -78,7 +64,6 @@ void* os_heap_alloc(std::size_t size, bool zeroed) {
 void* os_heap_realloc(void* block, std::size_t size, bool zero_growth) {
     if (!block) return os_heap_alloc(size, zero_growth);
     if (too_large(size)) return nullptr;
-    std::lock_guard<std::mutex> hold(heap_lock);
     block_header* old = header_of(block);
     std::size_t old_size = old->size;
     unlink(old);
@@ -96,10 +81,7 @@ void* os_heap_realloc(void* block, std::size_t size, bool zero_growth) {
 void os_heap_free(void* block) {
     if (!block) return;
     block_header* header = header_of(block);
-    {
-        std::lock_guard<std::mutex> hold(heap_lock);
-        unlink(header);
-    }
+    unlink(header);
     std::free(header);
 }
 
