@@ -17,19 +17,20 @@ struct alignas(16) block_header {
     std::size_t size;
 };
 
-block_header* blocks = nullptr;
+// The list is a ring through this header of no block, so that linking and
+// unlinking, done once per allocation and per release, need no tests.
+block_header blocks{&blocks, &blocks, 0};
 
 void link(block_header* header) {
-    header->prev = nullptr;
-    header->next = blocks;
-    if (blocks) blocks->prev = header;
-    blocks = header;
+    header->prev = &blocks;
+    header->next = blocks.next;
+    blocks.next->prev = header;
+    blocks.next = header;
 }
 
 void unlink(block_header* header) {
-    if (header->prev) header->prev->next = header->next;
-    else blocks = header->next;
-    if (header->next) header->next->prev = header->prev;
+    header->prev->next = header->next;
+    header->next->prev = header->prev;
 }
 
 // A size so large that the header would wrap the request round to a small block.
@@ -44,10 +45,10 @@ block_header* header_of(const void* block) {
 bool os_heap_create() { return true; }
 
 void os_heap_destroy() {
-    while (blocks) {
-        block_header* next = blocks->next;
-        std::free(blocks);
-        blocks = next;
+    while (blocks.next != &blocks) {
+        block_header* header = blocks.next;
+        unlink(header);
+        std::free(header);
     }
 }
 
