@@ -174,31 +174,44 @@ void destroy_shared(block_pool* pool) {
     heap_free(entry);
 }
 
+// The first place of a new chunk, or null when not even a one-place chunk
+// can be had. Out of line: it is the one step of an allocation that calls
+// the heap.
+[[gnu::noinline]] unsigned char* take_new_chunk(block_pool* pool) {
+    pool_chunk* chunk = make_chunk(pool, next_chunk_count(pool));
+    // Memory for a whole chunk may be short while one place can still be had.
+    if (!chunk) chunk = make_chunk(pool, 1);
+    if (!chunk) return nullptr;
+    pool->element_total += chunk->capacity;
+    push_chunk(chunk->capacity > 1 ? &pool->partial_list : &pool->full_list, chunk);
+    word_of(places_of(chunk)) = chunk;
+    return places_of(chunk);
+}
+
 // The element handed out next, or null when not even a one-place chunk can
 // be had. The pools that are shared between threads call it inside their
 // critical section; the others, like the node pool, straight away.
 void* take_place(block_pool* pool) {
-    unsigned char* place = nullptr;
     pool_chunk* chunk = pool->partial_list;
-    if (chunk) {
-        if (chunk->free_count > 0) {
-            // Last freed, first reused: that place is most likely still in the cache.
-            place = static_cast<unsigned char*>(chunk->free_list);
-            chunk->free_list = word_of(place);
-            --chunk->free_count;
-        } else {
-            place = places_of(chunk) + static_cast<std::size_t>(chunk->handed_out) * pool->place_size;
-            ++chunk->handed_out;
-        }
-        if (is_full(chunk)) move_chunk(&pool->partial_list, &pool->full_list, chunk);
+    if (!chunk) {
+        unsigned char* place = take_new_chunk(pool);
+        return place ? place + pool_word_size : nullptr;
+    }
+    unsigned char* place;
+    if (chunk->free_count > 0) {
+        // Last freed, first reused: that place is most likely still in the cache.
+        place = static_cast<unsigned char*>(chunk->free_list);
+        chunk->free_list = word_of(place);
+        --chunk->free_count;
     } else {
-        chunk = make_chunk(pool, next_chunk_count(pool));
-        // Memory for a whole chunk may be short while one place can still be had.
-        if (!chunk) chunk = make_chunk(pool, 1);
-        if (!chunk) return nullptr;
-        pool->element_total += chunk->capacity;
-        push_chunk(chunk->capacity > 1 ? &pool->partial_list : &pool->full_list, chunk);
-        place = places_of(chunk);
+        place = places_of(chunk) + static_cast<std::size_t>(chunk->handed_out) * pool->place_size;
+        ++chunk->handed_out;
+    }
+    if (is_full(chunk)) {
+        // The chunk heads the partial list, so it leaves it from the front.
+        pool->partial_list = chunk->next;
+        if (chunk->next) chunk->next->prev = nullptr;
+        push_chunk(&pool->full_list, chunk);
     }
     word_of(place) = chunk;
     return place + pool_word_size;
@@ -221,6 +234,21 @@ void give_back(block_pool* pool, void* element) {
     }
 }
 
+// The locked pools' paths, kept out of line so that the unlocked ones, the
+// node pool's, stay free of the saving and restoring they would need.
+[[gnu::noinline]] void* alloc_locked(block_pool* pool) {
+    critical_section_enter(&pool->section);
+    void* element = take_place(pool);
+    critical_section_leave(&pool->section);
+    return element;
+}
+
+[[gnu::noinline]] void free_locked(block_pool* pool, void* element) {
+    critical_section_enter(&pool->section);
+    give_back(pool, element);
+    critical_section_leave(&pool->section);
+}
+
 } // namespace
 
 block_pool* pool_create(std::int32_t element_size, std::int32_t first_chunk_count, std::int32_t largest_chunk_count,
@@ -235,11 +263,8 @@ block_pool* pool_create(std::int32_t element_size, std::int32_t first_chunk_coun
 
 void* pool_alloc(block_pool* pool) {
     if (!pool) return nullptr;
-    if (!pool->locked) return take_place(pool);
-    critical_section_enter(&pool->section);
-    void* element = take_place(pool);
-    critical_section_leave(&pool->section);
-    return element;
+    if (pool->locked) return alloc_locked(pool);
+    return take_place(pool);
 }
 
 void* pool_alloc_zeroed(block_pool* pool) {
@@ -250,13 +275,8 @@ void* pool_alloc_zeroed(block_pool* pool) {
 
 void pool_free(block_pool* pool, void* element) {
     if (!pool || !element) return;
-    if (!pool->locked) {
-        give_back(pool, element);
-        return;
-    }
-    critical_section_enter(&pool->section);
-    give_back(pool, element);
-    critical_section_leave(&pool->section);
+    if (pool->locked) free_locked(pool, element);
+    else give_back(pool, element);
 }
 
 void pool_clear(block_pool* pool) {

@@ -19,15 +19,6 @@ text& text::operator=(text&& other) noexcept {
     return *this;
 }
 
-text::~text() { heap_free(data_); }
-
-text text::adopt(char* block, std::size_t size) noexcept {
-    text result;
-    result.data_ = block;
-    result.size_ = block ? size : 0;
-    return result;
-}
-
 text text::copy(const char* bytes, std::size_t size) noexcept {
     // No room for the NUL: the size would wrap round to an empty block.
     if (size == std::numeric_limits<std::size_t>::max()) return {};

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "runtime/core/heap.h"
+
 namespace quillgate {
 
 class text {
@@ -16,10 +18,17 @@ public:
     text& operator=(const text&) = delete;
     text(text&& other) noexcept;
     text& operator=(text&& other) noexcept;
-    ~text();
+    // Inline, like adopt: a line read or a value fetched is made and dropped
+    // once per call, and the call layers showed in the line reader's profile.
+    ~text() { heap_free(data_); }
 
     // Takes ownership of a heap block holding `size` bytes plus a NUL.
-    static text adopt(char* block, std::size_t size) noexcept;
+    static text adopt(char* block, std::size_t size) noexcept {
+        text result;
+        result.data_ = block;
+        result.size_ = block ? size : 0;
+        return result;
+    }
     // Copies `size` bytes; the empty text when the copy cannot be had.
     static text copy(const char* bytes, std::size_t size) noexcept;
     static text copy(std::string_view bytes) noexcept { return copy(bytes.data(), bytes.size()); }
