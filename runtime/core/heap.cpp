@@ -15,13 +15,16 @@ namespace {
 // allocation and a release cost one atomic exchange each rather than a
 // mutex round trip plus an atomic update per counter. It is held for one
 // call only, and the runtime works on one thread (the console's close
-// handler is the only other that frees), so a waiter yields and retries
-// rather than sleeping.
+// handler is the only other that frees), so a waiter yields and retries.
+// Sleep(0) gives no time to a holder of lower priority that was preempted
+// on the same processor (a handler thread that the system starts may run
+// above the main thread), so a wait that lasts sleeps for real, which lets
+// any thread run.
 class heap_guard {
 public:
     heap_guard() {
-        while (held.exchange(true, std::memory_order_acquire)) {
-            while (held.load(std::memory_order_relaxed)) platform_yield();
+        for (unsigned looks = 0; held.exchange(true, std::memory_order_acquire);) {
+            while (held.load(std::memory_order_relaxed)) ++looks < 64 ? platform_yield() : platform_sleep_ms(1);
         }
     }
     ~heap_guard() { held.store(false, std::memory_order_release); }

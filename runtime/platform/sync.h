@@ -31,5 +31,8 @@ bool platform_execute_once(once_state* state, void (*routine)());
 
 // Gives up the rest of the time slice (Sleep(0) / sched_yield).
 void platform_yield();
+// Sleeps for at least the milliseconds given, letting threads of any
+// priority run meanwhile.
+void platform_sleep_ms(unsigned milliseconds);
 
 } // namespace quillgate

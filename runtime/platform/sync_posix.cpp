@@ -3,6 +3,8 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <cerrno>
+#include <ctime>
 #include <new>
 
 namespace quillgate {
@@ -40,5 +42,10 @@ void critical_section_delete(critical_section* section) { pthread_mutex_destroy(
 bool platform_execute_once(once_state*, void (*)()) { return false; }
 
 void platform_yield() { sched_yield(); }
+
+void platform_sleep_ms(unsigned milliseconds) {
+    timespec remaining{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000};
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {}
+}
 
 } // namespace quillgate

@@ -50,5 +50,6 @@ bool platform_execute_once(once_state* state, void (*routine)()) {
 }
 
 void platform_yield() { Sleep(0); }
+void platform_sleep_ms(unsigned milliseconds) { Sleep(milliseconds); }
 
 } // namespace quillgate
