@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -55,15 +56,15 @@ int put(xml_writer* writer, const char* bytes, std::int32_t size) {
     return 1;
 }
 
-const char* escape_for(unsigned char b, int mode) {
-    if (mode != ESCAPE_TEXT && mode != ESCAPE_ATTRIBUTE) return nullptr;
+std::string_view escape_for(unsigned char b, int mode) {
+    if (mode != ESCAPE_TEXT && mode != ESCAPE_ATTRIBUTE) return {};
     switch (b) {
     case '<': return "&lt;";
     case '>': return "&gt;";
     case '&': return "&amp;";
     default: break;
     }
-    if (mode != ESCAPE_ATTRIBUTE) return nullptr;
+    if (mode != ESCAPE_ATTRIBUTE) return {};
     // A reader turns these into spaces in an attribute value.
     switch (b) {
     case '\'': return "&apos;";
@@ -71,7 +72,7 @@ const char* escape_for(unsigned char b, int mode) {
     case '\t': return "&#9;";
     case '\n': return "&#10;";
     case '\r': return "&#13;";
-    default: return nullptr;
+    default: return {};
     }
 }
 
@@ -79,16 +80,16 @@ const char* escape_for(unsigned char b, int mode) {
 // reader turns every CR LF and every other CR into a line feed, so a CR or
 // LF that is not such a line end goes out as a reference; a line end goes
 // out as it is. `size` receives how many bytes the decision covers.
-const char* line_end_escape(const unsigned char* bytes, std::size_t i, std::size_t count, int style,
-                            std::int32_t* size) {
+std::string_view line_end_escape(const unsigned char* bytes, std::size_t i, std::size_t count, int style,
+                                 std::int32_t* size) {
     *size = 1;
     bool pair = bytes[i] == '\r' && i + 1 < count && bytes[i + 1] == '\n';
     if (style == 1 && pair) {
         *size = 2;
-        return nullptr;
+        return {};
     }
-    if (bytes[i] == '\r') return style == 4 ? nullptr : "&#13;";
-    return style == 1 || style == 4 ? "&#10;" : nullptr;
+    if (bytes[i] == '\r') return style == 4 ? std::string_view{} : "&#13;";
+    return style == 1 || style == 4 ? "&#10;" : std::string_view{};
 }
 
 // The length of the well-formed UTF-8 sequence at bytes[i] (within count),
@@ -203,16 +204,6 @@ template <int mode, bool stop_high>
     return i;
 }
 
-template <bool stop_high>
-std::size_t copy_plain_any(int mode, std::uint8_t* out, std::size_t room, const unsigned char* bytes, std::size_t count,
-                           int style) {
-    switch (clamp_mode(mode)) {
-    case ESCAPE_TEXT: return copy_plain<ESCAPE_TEXT, stop_high>(out, room, bytes, count, style);
-    case ESCAPE_ATTRIBUTE: return copy_plain<ESCAPE_ATTRIBUTE, stop_high>(out, room, bytes, count, style);
-    default: return copy_plain<ESCAPE_NONE, stop_high>(out, room, bytes, count, style);
-    }
-}
-
 // UTF-8 output re-encodes or checks every byte from 0x80 up.
 template <output encoding>
 constexpr bool stops_high = encoding != output::latin1;
@@ -224,20 +215,21 @@ std::size_t room_of(const xml_writer* writer) { return writer->room > 0 ? static
 // while they fit; each such byte, or line end, is a unit of its own, so
 // nothing is split and nothing is flushed while there is room. Everything
 // else goes one unit at a time.
-template <output encoding>
-int emit_bytes(const unsigned char* bytes, std::size_t count, int mode, xml_writer* writer) {
+// The slow path, out of the walk's way.
+template <output encoding, int plain_mode>
+[[gnu::noinline]] int emit_in(const unsigned char* bytes, std::size_t count, int mode, xml_writer* writer) {
     std::size_t i = 0;
     while (i < count) {
         if (encoding != output::utf16) {
             std::size_t room = room_of(writer);
             std::uint8_t* out = writer->cursor;
             for (;;) {
-                std::size_t n =
-                    copy_plain_any<stops_high<encoding>>(mode, out, room, bytes + i, count - i, writer->line_end_style);
+                std::size_t n = copy_plain<plain_mode, stops_high<encoding>>(out, room, bytes + i, count - i,
+                                                                             writer->line_end_style);
                 out += n;
                 room -= n;
                 i += n;
-                if (i == count || mode != ESCAPE_TEXT) break;
+                if (i == count || plain_mode != ESCAPE_TEXT) break;
                 std::size_t size = line_end_as_is(bytes, i, count, writer->line_end_style);
                 if (size == 0 || size > room) break;
                 out[0] = bytes[i];
@@ -255,7 +247,7 @@ int emit_bytes(const unsigned char* bytes, std::size_t count, int mode, xml_writ
         // One unit: an escape, or `covered` bytes that go out as characters
         // (a CR LF line end, or one UTF-8 sequence, is a single unit).
         auto b = bytes[i];
-        const char* escape = escape_for(b, mode);
+        std::string_view escape = escape_for(b, mode);
         std::int32_t covered = 1;
         if (mode == ESCAPE_TEXT && (b == '\r' || b == '\n'))
             escape = line_end_escape(bytes, i, count, writer->line_end_style, &covered);
@@ -267,36 +259,42 @@ int emit_bytes(const unsigned char* bytes, std::size_t count, int mode, xml_writ
                 // A reference only where the parser decodes one; elsewhere
                 // (names, comments) there is no other way to write the byte.
                 if (mode != ESCAPE_NONE) {
-                    std::snprintf(reference, sizeof reference, "&#%u;", static_cast<unsigned>(b));
-                    escape = reference;
+                    int n = std::snprintf(reference, sizeof reference, "&#%u;", static_cast<unsigned>(b));
+                    escape = {reference, static_cast<std::size_t>(n)};
                 }
             }
         }
+        const char* piece = escape.empty() ? reinterpret_cast<const char*>(bytes + i) : escape.data();
+        auto size = escape.empty() ? covered : static_cast<std::int32_t>(escape.size());
         char unit[16];
-        std::int32_t size = 0;
-        if (escape != nullptr) {
-            for (const char* e = escape; *e != '\0'; ++e) {
-                unit[size++] = *e;
-                if (encoding == output::utf16) unit[size++] = '\0';
+        if (encoding == output::utf16) {
+            for (std::int32_t k = 0; k < size; ++k) {
+                unit[2 * k] = piece[k];
+                unit[2 * k + 1] = '\0';
             }
-        } else {
-            for (std::int32_t k = 0; k < covered; ++k) {
-                auto c = static_cast<char>(bytes[i + k]);
-                if (encoding == output::utf16) {
-                    unit[size++] = c;
-                    unit[size++] = '\0';
-                } else if (encoding == output::utf8 && bytes[i + k] >= 0x80) {
-                    unit[size++] = static_cast<char>(0xC0 | (bytes[i + k] >> 6));
-                    unit[size++] = static_cast<char>(0x80 | (bytes[i + k] & 0x3F));
-                } else {
-                    unit[size++] = c;
-                }
-            }
+            piece = unit;
+            size *= 2;
+        } else if (encoding == output::utf8 && escape.empty() && b >= 0x80) {
+            unit[0] = static_cast<char>(0xC0 | (b >> 6));
+            unit[1] = static_cast<char>(0x80 | (b & 0x3F));
+            piece = unit;
+            size = 2;
         }
-        if (put(writer, unit, size) == 0) return 0;
+        if (put(writer, piece, size) == 0) return 0;
         i += static_cast<std::size_t>(covered);
     }
     return 1;
+}
+
+// `mode` as given, which the escapes go by; the scan goes by the mode it
+// stands for.
+template <output encoding>
+int emit_bytes(const unsigned char* bytes, std::size_t count, int mode, xml_writer* writer) {
+    switch (clamp_mode(mode)) {
+    case ESCAPE_TEXT: return emit_in<encoding, ESCAPE_TEXT>(bytes, count, mode, writer);
+    case ESCAPE_ATTRIBUTE: return emit_in<encoding, ESCAPE_ATTRIBUTE>(bytes, count, mode, writer);
+    default: return emit_in<encoding, ESCAPE_NONE>(bytes, count, mode, writer);
+    }
 }
 
 template <output encoding>
@@ -367,8 +365,9 @@ public:
         } else {
             if (name == nullptr || value == nullptr) {
                 return markup(" ") && none(name) && markup("=\"") &&
-                       (value == nullptr || emit_bytes<encoding>(reinterpret_cast<const unsigned char*>(value),
-                                                                 std::strlen(value), ESCAPE_ATTRIBUTE, writer_)) &&
+                       (value == nullptr ||
+                        emit_in<encoding, ESCAPE_ATTRIBUTE>(reinterpret_cast<const unsigned char*>(value),
+                                                            std::strlen(value), ESCAPE_ATTRIBUTE, writer_)) &&
                        markup("\"");
             }
             std::size_t name_size = std::strlen(name);
@@ -390,14 +389,14 @@ public:
                     writer_->cursor = at;
                     if (copied == value_size) return 1;
                     // The value goes on from the byte that needs an escape.
-                    return emit_bytes<encoding>(reinterpret_cast<const unsigned char*>(value) + copied,
-                                                value_size - copied, ESCAPE_ATTRIBUTE, writer_) &&
+                    return emit_in<encoding, ESCAPE_ATTRIBUTE>(reinterpret_cast<const unsigned char*>(value) + copied,
+                                                               value_size - copied, ESCAPE_ATTRIBUTE, writer_) &&
                            markup("\"");
                 }
             }
             return markup(" ") && write<ESCAPE_NONE>(name, name_size) && markup("=\"") &&
-                   emit_bytes<encoding>(reinterpret_cast<const unsigned char*>(value), value_size, ESCAPE_ATTRIBUTE,
-                                        writer_) &&
+                   emit_in<encoding, ESCAPE_ATTRIBUTE>(reinterpret_cast<const unsigned char*>(value), value_size,
+                                                       ESCAPE_ATTRIBUTE, writer_) &&
                    markup("\"");
         }
     }
@@ -419,8 +418,8 @@ private:
             writer_->cursor += copied;
             writer_->room -= static_cast<std::int32_t>(copied);
         }
-        return copied == count || emit_bytes<encoding>(reinterpret_cast<const unsigned char*>(text) + copied,
-                                                       count - copied, mode, writer_);
+        return copied == count || emit_in<encoding, mode>(reinterpret_cast<const unsigned char*>(text) + copied,
+                                                          count - copied, mode, writer_);
     }
 
     xml_writer* writer_;
@@ -515,7 +514,7 @@ int finish_content(emitter_type& out, content_position& at) {
 // document node, DOCTYPE nodes and elements that hold something), or the
 // start tag of one that has. `opens` tells which.
 template <class emitter_type>
-int write_head(emitter_type& out, xml_node* node, bool* opens) {
+[[gnu::always_inline]] inline int write_head(emitter_type& out, xml_node* node, bool* opens) {
     *opens = false;
     switch (node->kind) {
     case XML_NODE_COMMENT: return out.markup("<!--") && out.none(node->text) && out.markup("-->");
