@@ -180,7 +180,7 @@ template <int mode, bool stop_high>
 // line end, which the caller then takes on.
 template <int mode, bool stop_high>
 [[gnu::always_inline]] inline std::size_t copy_plain(std::uint8_t* out, std::size_t room, const unsigned char* bytes,
-                                                     std::size_t count, int style) {
+                                                     std::size_t count, [[maybe_unused]] int style) {
     std::size_t limit = std::min(count, room);
     std::size_t i = 0;
 #if defined(__SSE2__)
