@@ -214,8 +214,9 @@ std::size_t room_of(const xml_writer* writer) { return writer->room > 0 ? static
 // outputs the runs that go out as they are land straight in the buffer
 // while they fit; each such byte, or line end, is a unit of its own, so
 // nothing is split and nothing is flushed while there is room. Everything
-// else goes one unit at a time.
-// The slow path, out of the walk's way.
+// else goes one unit at a time. The escapes go by `mode` as given, the scan
+// by `plain_mode`, the mode it stands for; the walk calls this only where
+// its own copies stop, so it stays out of the walk's code.
 template <output encoding, int plain_mode>
 [[gnu::noinline]] int emit_in(const unsigned char* bytes, std::size_t count, int mode, xml_writer* writer) {
     std::size_t i = 0;
@@ -286,8 +287,7 @@ template <output encoding, int plain_mode>
     return 1;
 }
 
-// `mode` as given, which the escapes go by; the scan goes by the mode it
-// stands for.
+// emit_in for a mode known only when the program runs.
 template <output encoding>
 int emit_bytes(const unsigned char* bytes, std::size_t count, int mode, xml_writer* writer) {
     switch (clamp_mode(mode)) {
