@@ -142,11 +142,14 @@ std::size_t line_end_as_is(const unsigned char* bytes, std::size_t i, std::size_
 }
 
 #if defined(__SSE2__)
-// One bit for each of the `valid` bytes among sixteen that does not go out
-// as it is: what the mode escapes, in element text a line end other than
-// the document's own, and in UTF-8 output every byte from 0x80 up.
+// One bit for each of sixteen bytes that does not go out as it is: what the
+// mode escapes, in UTF-8 output every byte from 0x80 up, and in element text
+// every line end but those of the document's own kind. A CR LF pair counts
+// as such only where both bytes lie in one run of the register's bytes: a
+// bit set in `pair_break` marks a byte whose next one is not the text's next
+// byte, so that a CR there stops (and the caller looks further).
 template <int mode, bool stop_high>
-[[gnu::always_inline]] inline unsigned stops_in(__m128i chunk, unsigned valid, int style) {
+[[gnu::always_inline]] inline unsigned stops_in(__m128i chunk, int style, unsigned pair_break) {
     auto is = [chunk](char c) { return _mm_cmpeq_epi8(chunk, _mm_set1_epi8(c)); };
     __m128i hits = stop_high ? chunk : _mm_setzero_si128(); // the sign bit is the mask bit
     if (mode != ESCAPE_NONE) hits = _mm_or_si128(hits, _mm_or_si128(_mm_or_si128(is('<'), is('>')), is('&')));
@@ -156,28 +159,74 @@ template <int mode, bool stop_high>
     }
     unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
     if (mode == ESCAPE_TEXT) {
-        // A CR LF pair is plain only whole within the valid bytes.
-        unsigned cr = static_cast<unsigned>(_mm_movemask_epi8(is('\r'))) & valid;
-        unsigned lf = static_cast<unsigned>(_mm_movemask_epi8(is('\n'))) & valid;
-        unsigned pairs = cr & (lf >> 1);
+        unsigned cr = static_cast<unsigned>(_mm_movemask_epi8(is('\r')));
+        unsigned lf = static_cast<unsigned>(_mm_movemask_epi8(is('\n')));
+        unsigned pairs = cr & (lf >> 1) & ~pair_break;
         unsigned as_is = style == 1 ? pairs | (pairs << 1) : style == 4 ? cr : lf;
         mask |= (cr | lf) & ~as_is;
     }
-    return mask & valid;
+    return mask;
+}
+
+// The first stop among n bytes, half <= n < 2 * half (or n < 4 when half
+// is 4), or n: the low half of `low_word` holds the first bytes, its high
+// half the last ones, the two overlapping where n is under 2 * half. The
+// low half decides for its own bytes, the high half for the rest; where they
+// overlap, the high half's first bytes lack the byte before them.
+template <int mode, bool stop_high, std::size_t half>
+[[gnu::always_inline]] inline std::size_t first_stop_in(std::uint64_t low_word, std::uint64_t high_word, std::size_t n,
+                                                        int style) {
+    __m128i chunk = _mm_set_epi64x(static_cast<long long>(high_word), static_cast<long long>(low_word));
+    unsigned mask = stops_in<mode, stop_high>(chunk, style, 1u << (half - 1));
+    unsigned low = mask & ((1u << half) - 1);
+    if (low != 0) return static_cast<std::size_t>(std::countr_zero(low));
+    unsigned high = n > half ? ((mask >> half) & ((1u << half) - 1)) >> (2 * half - n) : 0;
+    return high != 0 ? half + static_cast<std::size_t>(std::countr_zero(high)) : n;
+}
+
+// Copies n bytes, 0 < n < 16, to `out` and returns the first stop among
+// them, or n. The bytes are read as two overlapping halves into one
+// register (under four, one by one, the rest zero, at which no mode stops),
+// so that nothing past them is read, nor anything just written (a load that
+// overlaps fresh stores stalls).
+template <int mode, bool stop_high>
+[[gnu::always_inline]] inline std::size_t copy_short_plain(std::uint8_t* out, const unsigned char* bytes, std::size_t n,
+                                                           int style) {
+    if (n >= 8) {
+        std::uint64_t head, tail;
+        std::memcpy(&head, bytes, 8);
+        std::memcpy(&tail, bytes + n - 8, 8);
+        std::memcpy(out, &head, 8);
+        std::memcpy(out + n - 8, &tail, 8);
+        return first_stop_in<mode, stop_high, 8>(head, tail, n, style);
+    }
+    std::uint64_t word = 0;
+    if (n >= 4) {
+        std::uint32_t head, tail;
+        std::memcpy(&head, bytes, 4);
+        std::memcpy(&tail, bytes + n - 4, 4);
+        std::memcpy(out, &head, 4);
+        std::memcpy(out + n - 4, &tail, 4);
+        word = head | static_cast<std::uint64_t>(tail) << 32;
+    } else {
+        for (std::size_t k = 0; k < n; ++k) {
+            out[k] = bytes[k];
+            word |= static_cast<std::uint64_t>(bytes[k]) << (8 * k);
+        }
+    }
+    return first_stop_in<mode, stop_high, 4>(word, 0, n, style);
 }
 #endif
 
 // Copies the leading bytes of bytes[0, count) that go out as they are to
 // `out`, as many as its `room` takes, and returns how many; the range holds
-// no terminator. In element text the line ends that go out as they are
-// count too, a CR LF only when both bytes are in the same group of
-// sixteen (the caller takes on any other). With SSE2 (every x86-64
-// processor) sixteen bytes at a time are copied and then checked, so a few
-// bytes past the stop may be written as well: they lie in the buffer's free
-// room, which the next unit overwrites. A tail shorter than sixteen bytes is
-// checked in its copy, since the text may end right after it. Without SSE2,
-// and in the last bytes before the buffer's end, a byte loop stops at every
-// line end, which the caller then takes on.
+// no terminator. In element text that takes in the line ends of the
+// document's own kind found within one group of bytes read together; the
+// caller looks at the others. With SSE2 (every x86-64 processor) whole
+// groups of sixteen bytes are copied and then checked, so a few bytes past
+// the stop may be written as well: they lie in the buffer's free room, which
+// the next unit overwrites. Without SSE2 a byte loop checks them against
+// the table, stopping at every line end.
 template <int mode, bool stop_high>
 [[gnu::always_inline]] inline std::size_t copy_plain(std::uint8_t* out, std::size_t room, const unsigned char* bytes,
                                                      std::size_t count, [[maybe_unused]] int style) {
@@ -187,21 +236,32 @@ template <int mode, bool stop_high>
     for (; i + 16 <= limit; i += 16) {
         __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), chunk);
-        if (unsigned mask = stops_in<mode, stop_high>(chunk, 0xFFFF, style))
+        if (unsigned mask = stops_in<mode, stop_high>(chunk, style, 0x8000))
             return i + static_cast<std::size_t>(std::countr_zero(mask));
     }
-    std::size_t left = limit - i;
-    if (left == 0) return i;
-    if (room - i >= 16) {
-        copy_short(out + i, bytes + i, left);
-        __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i));
-        unsigned mask = stops_in<mode, stop_high>(chunk, (1u << left) - 1, style);
-        return mask != 0 ? i + static_cast<std::size_t>(std::countr_zero(mask)) : limit;
-    }
-#endif
+    return limit > i ? i + copy_short_plain<mode, stop_high>(out + i, bytes + i, limit - i, style) : i;
+#else
     const bool* plain = stop_high ? pass_through.ascii[mode] : pass_through.plain[mode];
     for (; i < limit && plain[bytes[i]]; ++i) out[i] = bytes[i];
     return i;
+#endif
+}
+
+// copy_plain, and in element text also the line ends that go out as they
+// are, each a unit of its own (a CR LF only when both bytes fit).
+template <int mode, bool stop_high>
+[[gnu::always_inline]] inline std::size_t copy_run(std::uint8_t* out, std::size_t room, const unsigned char* bytes,
+                                                   std::size_t count, int style) {
+    std::size_t i = 0;
+    for (;;) {
+        i += copy_plain<mode, stop_high>(out + i, room - i, bytes + i, count - i, style);
+        if (i == count || mode != ESCAPE_TEXT) return i;
+        std::size_t size = line_end_as_is(bytes, i, count, style);
+        if (size == 0 || size > room - i) return i;
+        out[i] = bytes[i];
+        out[i + size - 1] = bytes[i + size - 1];
+        i += size;
+    }
 }
 
 // UTF-8 output re-encodes or checks every byte from 0x80 up.
@@ -222,26 +282,12 @@ template <output encoding, int plain_mode>
     std::size_t i = 0;
     while (i < count) {
         if (encoding != output::utf16) {
-            std::size_t room = room_of(writer);
-            std::uint8_t* out = writer->cursor;
-            for (;;) {
-                std::size_t n = copy_plain<plain_mode, stops_high<encoding>>(out, room, bytes + i, count - i,
-                                                                             writer->line_end_style);
-                out += n;
-                room -= n;
-                i += n;
-                if (i == count || plain_mode != ESCAPE_TEXT) break;
-                std::size_t size = line_end_as_is(bytes, i, count, writer->line_end_style);
-                if (size == 0 || size > room) break;
-                out[0] = bytes[i];
-                out[size - 1] = bytes[i + size - 1];
-                out += size;
-                room -= size;
-                i += size;
-            }
-            if (out != writer->cursor) {
-                writer->room -= static_cast<std::int32_t>(out - writer->cursor);
-                writer->cursor = out;
+            std::size_t n = copy_run<plain_mode, stops_high<encoding>>(writer->cursor, room_of(writer), bytes + i,
+                                                                       count - i, writer->line_end_style);
+            i += n;
+            if (n > 0) {
+                writer->cursor += n;
+                writer->room -= static_cast<std::int32_t>(n);
             }
             if (i == count) break;
         }
@@ -405,8 +451,8 @@ private:
     template <int mode>
     [[gnu::always_inline]] std::size_t copy(std::uint8_t* out, std::size_t room, const char* text,
                                             std::size_t count) const {
-        return copy_plain<mode, stops_high<encoding>>(out, room, reinterpret_cast<const unsigned char*>(text), count,
-                                                      writer_->line_end_style);
+        return copy_run<mode, stops_high<encoding>>(out, room, reinterpret_cast<const unsigned char*>(text), count,
+                                                    writer_->line_end_style);
     }
 
     // What goes out as it is and fits lands in the buffer here; the rest,
