@@ -59,8 +59,14 @@ struct xml_load_state {
     // The element and attribute names copied to the pool so far. A file
     // repeats a few names many times, and no name is ever changed in place,
     // so the nodes share one copy of each. Open addressing over a power of
-    // two slots, at most half of them used.
-    char** names = nullptr;
+    // two slots, at most half of them used; each slot keeps the name's
+    // length and hash, so that a probe seldom reads the name itself.
+    struct name_entry {
+        char* name;
+        std::uint32_t length;
+        std::uint32_t hash;
+    };
+    name_entry* names = nullptr;
     std::uint32_t name_slots = 0;
     std::uint32_t name_count = 0;
 
@@ -156,21 +162,10 @@ char* pool_fit(char* cursor, bool pointers) {
     return reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(cursor) + mask) & ~mask);
 }
 
-// A place in the pool's blocks, or null when the request is too large for
-// them or no block can be had.
-char* pool_take(xml_document* document, std::size_t size, bool pointers) {
-    if (size > xml_pool_largest_request) return nullptr;
+// A place in a new block, when the newest has no room for the request.
+char* pool_take_from_new_block(xml_document* document, std::size_t size, bool pointers) {
     xml_pool_block* newest = document->string_pool;
-    char* cursor = document->pool_cursor;
-    // Most requests fit the newest block.
-    if (newest != nullptr && cursor != nullptr) {
-        char* place = pool_fit(cursor, pointers);
-        if (place + size + 1 < reinterpret_cast<char*>(newest) + newest->size) {
-            document->pool_cursor = place + size;
-            return place;
-        }
-    }
-    if (newest == nullptr || cursor != nullptr) {
+    if (newest == nullptr || document->pool_cursor != nullptr) {
         auto* block = static_cast<xml_pool_block*>(heap_alloc(xml_pool_block_size));
         if (block != nullptr) {
             block->next = document->string_pool;
@@ -187,6 +182,23 @@ char* pool_take(xml_document* document, std::size_t size, bool pointers) {
     return place;
 }
 
+// A place in the pool's blocks, or null when the request is too large for
+// them or no block can be had.
+inline char* pool_take(xml_document* document, std::size_t size, bool pointers) {
+    if (size > xml_pool_largest_request) return nullptr;
+    xml_pool_block* newest = document->string_pool;
+    char* cursor = document->pool_cursor;
+    // Most requests fit the newest block.
+    if (newest != nullptr && cursor != nullptr) {
+        char* place = pool_fit(cursor, pointers);
+        if (place + size + 1 < reinterpret_cast<char*>(newest) + newest->size) {
+            document->pool_cursor = place + size;
+            return place;
+        }
+    }
+    return pool_take_from_new_block(document, size, pointers);
+}
+
 constexpr std::uint64_t high_bits = 0x8080808080808080u;
 constexpr std::uint64_t low_bits = 0x0101010101010101u;
 
@@ -196,8 +208,9 @@ std::uint64_t load_word(const void* p) {
     return word;
 }
 
-// Copies n bytes a word at a time (the last word may overlap the one
-// before) and tells whether they were all below 0x80.
+// Copies n bytes, n > 0, a word at a time (the last word may overlap the
+// one before; a short copy takes two overlapping halves or single bytes)
+// and tells whether they were all below 0x80.
 bool copy_ascii(char* to, const char* from, std::size_t n) {
     std::uint64_t seen = 0;
     if (n >= 8) {
@@ -209,26 +222,26 @@ bool copy_ascii(char* to, const char* from, std::size_t n) {
         std::uint64_t last = load_word(from + n - 8);
         std::memcpy(to + n - 8, &last, 8);
         seen |= last;
+    } else if (n >= 4) {
+        std::uint32_t head, tail;
+        std::memcpy(&head, from, 4);
+        std::memcpy(&tail, from + n - 4, 4);
+        std::memcpy(to, &head, 4);
+        std::memcpy(to + n - 4, &tail, 4);
+        seen = head | tail;
     } else {
-        for (std::size_t i = 0; i < n; ++i) {
-            to[i] = from[i];
-            seen |= static_cast<unsigned char>(from[i]);
-        }
+        to[0] = from[0];
+        to[n / 2] = from[n / 2];
+        to[n - 1] = from[n - 1];
+        seen = static_cast<unsigned char>(from[0] | from[n / 2] | from[n - 1]);
     }
     return (seen & high_bits) == 0;
 }
 
-// The length of the leading run of bytes below 0x80 other than line feeds.
-std::size_t plain_run(const unsigned char* bytes, std::size_t n) {
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        std::uint64_t word = load_word(bytes + i);
-        std::uint64_t feeds = word ^ (low_bits * '\n');
-        // Non-zero when a byte has its high bit set or is a line feed.
-        if (((word | ((feeds - low_bits) & ~feeds)) & high_bits) != 0) break;
-    }
-    while (i < n && bytes[i] < 0x80 && bytes[i] != '\n') ++i;
-    return i;
+// Whether a word's bytes are all below 0x80 and none is a line feed.
+bool plain_word(std::uint64_t word) {
+    std::uint64_t feeds = word ^ (low_bits * '\n');
+    return ((word | ((feeds - low_bits) & ~feeds)) & high_bits) == 0;
 }
 
 } // namespace
@@ -318,32 +331,73 @@ char* grow_stacked_text(xml_document* document, std::size_t extra) {
 }
 
 // Where `extra` more bytes of the current node's text go, or null.
-char* grow_text(xml_document* document, std::size_t extra) {
-    if (document->load_state != nullptr && document->load_state->depth > 0) return grow_stacked_text(document, extra);
+inline char* grow_text(xml_document* document, std::size_t extra) {
+    xml_load_state* state = document->load_state;
+    if (state != nullptr && state->depth > 0) {
+        // Most pieces fit the stack as it is.
+        auto end = static_cast<std::size_t>(state->current.start + state->current.length);
+        if (end + extra + 1 > state->texts_room) return grow_stacked_text(document, extra);
+        document->current_node->text = state->text_base() + state->current.start;
+        return state->text_base() + end;
+    }
     std::size_t old = 0;
     return grow_current_text(document, extra, &old);
 }
 
 // Names are told apart by their length and their first and last eight
-// bytes; any that share those only cost a longer probe.
+// bytes (a shorter one by all of them); any that share those only cost a
+// longer probe.
 std::uint32_t name_hash(const char* name, std::size_t length) {
     std::uint64_t hash = length;
     if (length >= 8) {
         hash ^= load_word(name) * 0x9E3779B97F4A7C15u;
         hash ^= load_word(name + length - 8) * 0xC2B2AE3D27D4EB4Fu;
-    } else {
-        for (std::size_t i = 0; i < length; ++i) hash = (hash << 8) | static_cast<unsigned char>(name[i]);
-        hash *= 0x9E3779B97F4A7C15u;
+    } else if (length > 0) {
+        std::uint64_t bytes = 0;
+        if (length >= 4) {
+            std::uint32_t head, tail;
+            std::memcpy(&head, name, 4);
+            std::memcpy(&tail, name + length - 4, 4);
+            bytes = head | static_cast<std::uint64_t>(tail) << 32;
+        } else {
+            bytes = static_cast<unsigned char>(name[0]) | static_cast<unsigned char>(name[length / 2]) << 8 |
+                    static_cast<unsigned char>(name[length - 1]) << 16;
+        }
+        hash ^= bytes * 0x9E3779B97F4A7C15u;
     }
     return static_cast<std::uint32_t>(hash ^ (hash >> 32));
 }
 
-// The slot that holds `name` in a table of `slots` (a power of two), or the
-// empty one where it would go.
-std::uint32_t name_slot(char* const* table, std::uint32_t slots, const char* name, std::uint32_t hash) {
+using name_entry = xml_load_state::name_entry;
+
+// Whether a[0, n) and b[0, n) hold the same bytes, compared a word at a
+// time as name_hash reads them.
+bool same_bytes(const char* a, const char* b, std::size_t n) {
+    if (n >= 8) {
+        for (std::size_t i = 0; i + 8 < n; i += 8)
+            if (load_word(a + i) != load_word(b + i)) return false;
+        return load_word(a + n - 8) == load_word(b + n - 8);
+    }
+    if (n >= 4) {
+        std::uint32_t x[2], y[2];
+        std::memcpy(&x[0], a, 4);
+        std::memcpy(&x[1], a + n - 4, 4);
+        std::memcpy(&y[0], b, 4);
+        std::memcpy(&y[1], b + n - 4, 4);
+        return x[0] == y[0] && x[1] == y[1];
+    }
+    return n == 0 || (a[0] == b[0] && a[n / 2] == b[n / 2] && a[n - 1] == b[n - 1]);
+}
+
+// The slot that holds the name in a table of `slots` (a power of two), or
+// the empty one where it would go.
+name_entry& name_slot(name_entry* table, std::uint32_t slots, const char* name, std::size_t length,
+                      std::uint32_t hash) {
     std::uint32_t at = hash & (slots - 1);
-    while (table[at] != nullptr && std::strcmp(table[at], name) != 0) at = (at + 1) & (slots - 1);
-    return at;
+    while (table[at].name != nullptr &&
+           (table[at].hash != hash || table[at].length != length || !same_bytes(table[at].name, name, length)))
+        at = (at + 1) & (slots - 1);
+    return table[at];
 }
 
 // Room for one more name in the table; false when it cannot grow, and the
@@ -353,35 +407,16 @@ bool make_name_room(xml_load_state* state) {
     if (state->name_count * 2 < state->name_slots) return true;
     if (state->name_slots >= largest) return false;
     std::uint32_t slots = state->name_slots == 0 ? 256 : state->name_slots * 2;
-    auto** table = static_cast<char**>(heap_alloc_zeroed(slots * sizeof(char*)));
+    auto* table = static_cast<name_entry*>(heap_alloc_zeroed(slots * sizeof(name_entry)));
     if (table == nullptr) return false;
     for (std::uint32_t i = 0; i < state->name_slots; ++i) {
-        char* name = state->names[i];
-        if (name != nullptr) table[name_slot(table, slots, name, name_hash(name, std::strlen(name)))] = name;
+        const name_entry& entry = state->names[i];
+        if (entry.name != nullptr) name_slot(table, slots, entry.name, entry.length, entry.hash) = entry;
     }
     heap_free(state->names);
     state->names = table;
     state->name_slots = slots;
     return true;
-}
-
-// The pool copy of an element or attribute name, shared with every node
-// that has the same one. Only plain ASCII names that the pool holds are
-// shared: another name's Latin-1 copy differs from the parser's bytes, and
-// a heap copy is freed with its node.
-char* pool_name(xml_document* document, const char* utf8) {
-    xml_load_state* state = document->load_state;
-    if (state == nullptr || utf8 == nullptr) return xml_pool_strdup(document, utf8);
-    std::uint32_t hash = name_hash(utf8, std::strlen(utf8));
-    if (state->name_slots > 0) {
-        if (char* known = state->names[name_slot(state->names, state->name_slots, utf8, hash)]) return known;
-    }
-    char* copy = xml_pool_strdup(document, utf8);
-    if (copy == nullptr || xml_separately_owned(copy) || std::strcmp(copy, utf8) != 0 || !make_name_room(state))
-        return copy;
-    state->names[name_slot(state->names, state->name_slots, copy, hash)] = copy;
-    ++state->name_count;
-    return copy;
 }
 
 // Counts the characters of UTF-8 text that 8-bit text cannot hold: every
@@ -394,9 +429,94 @@ void count_replacements(xml_document* document, const char* utf8, std::size_t n)
     }
 }
 
+// The copy of utf8[0, n), its whole length, in the pool (or on the heap
+// when the pool cannot have it) as 8-bit text. Plain ASCII, as names and
+// most values are, is its own Latin-1; other text is converted over the
+// copy, and `plain` tells which it was.
+char* pool_copy(xml_document* document, const char* utf8, std::size_t n, bool* plain) {
+    char* copy = pool_take(document, n + 1, false);
+    if (copy == nullptr) copy = static_cast<char*>(heap_alloc(n + 1));
+    if (copy == nullptr) return nullptr;
+    *plain = copy_ascii(copy, utf8, n + 1);
+    if (!*plain) {
+        utf8_to_latin1_into(utf8, n, copy);
+        count_replacements(document, utf8, n);
+    }
+    return copy;
+}
+
+// The pool copy of an element or attribute name, shared with every node
+// that has the same one. Only plain ASCII names that the pool holds are
+// shared: another name's Latin-1 copy differs from the parser's bytes, and
+// a heap copy is freed with its node.
+char* pool_name(xml_document* document, const char* utf8) {
+    xml_load_state* state = document->load_state;
+    if (state == nullptr || utf8 == nullptr) return xml_pool_strdup(document, utf8);
+    std::size_t length = std::strlen(utf8);
+    std::uint32_t hash = name_hash(utf8, length);
+    if (state->name_slots > 0) {
+        if (char* known = name_slot(state->names, state->name_slots, utf8, length, hash).name) return known;
+    }
+    bool plain = false;
+    char* copy = pool_copy(document, utf8, length, &plain);
+    if (copy == nullptr || xml_separately_owned(copy) || !plain || length > UINT32_MAX || !make_name_room(state))
+        return copy;
+    name_slot(state->names, state->name_slots, copy, length, hash) = {copy, static_cast<std::uint32_t>(length), hash};
+    ++state->name_count;
+    return copy;
+}
+
 void note_appended(xml_document* document, std::size_t added) {
     document->text_counter += static_cast<std::int32_t>(added);
     if (document->load_state != nullptr) document->load_state->current.length += static_cast<std::int64_t>(added);
+}
+
+// The body of xml_append_text, which the text handler runs in place.
+[[gnu::always_inline]] inline void append_text(xml_document* document, const unsigned char* in, std::size_t count) {
+    // Each line feed may become CR LF: room for that, rather than a pass to
+    // count them.
+    std::size_t extra = document->line_end_style == 1 ? count : 0;
+    char* out = grow_text(document, extra + count);
+    if (out == nullptr) return stop_for_memory(document);
+    char* start = out;
+    for (std::size_t i = 0; i < count; ++i) {
+        // Plain ASCII up to the next line feed is its own Latin-1: whole
+        // words of it are copied as they are read (the room taken covers
+        // them), the rest byte by byte.
+        for (; i + 8 <= count; i += 8, out += 8) {
+            std::uint64_t word = load_word(in + i);
+            if (!plain_word(word)) break;
+            std::memcpy(out, &word, 8);
+        }
+        for (; i < count && in[i] < 0x80 && in[i] != '\n'; ++i) *out++ = static_cast<char>(in[i]);
+        if (i == count) break;
+        unsigned char b = in[i];
+        if (b == '\n') {
+            if (document->line_end_style == 1) {
+                *out++ = '\r';
+                *out++ = '\n';
+            } else {
+                *out++ = document->line_end_style == 4 ? '\r' : '\n';
+            }
+        } else if (b >= 0xC0 && b <= 0xDF) {
+            unsigned code = (b & 0x1Fu) << 6;
+            if (i + 1 < count) code |= in[++i] & 0x3Fu;
+            // One byte per character: what ISO-8859-1 cannot hold becomes
+            // "?", never a byte that would end or shorten the string.
+            *out++ = code < 256 ? static_cast<char>(code) : '?';
+            if (code >= 256) ++document->replacements;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            i += 2;
+            *out++ = ' ';
+            ++document->replacements;
+        } else if (b >= 0xF0 && b <= 0xF7) {
+            i += 3;
+            *out++ = ' ';
+            ++document->replacements;
+        }
+    }
+    *out = '\0';
+    note_appended(document, static_cast<std::size_t>(out - start));
 }
 
 // Handlers. The user data is the document being loaded; once a handler has
@@ -442,7 +562,9 @@ void on_end(void* user_data, const XML_Char*) {
 }
 
 void on_text(void* user_data, const XML_Char* bytes, int length) {
-    if (xml_document* document = loading(user_data)) xml_append_text(document, bytes, length);
+    xml_document* document = loading(user_data);
+    if (document != nullptr && document->current_node != nullptr && bytes != nullptr && length >= 0)
+        append_text(document, reinterpret_cast<const unsigned char*>(bytes), static_cast<std::size_t>(length));
 }
 
 void on_default(void* user_data, const XML_Char* bytes, int length) {
@@ -624,16 +746,8 @@ void* xml_pool_alloc(xml_document* document, std::size_t size) {
 
 char* xml_pool_strdup(xml_document* document, const char* utf8) {
     if (utf8 == nullptr) return nullptr;
-    std::size_t n = std::strlen(utf8);
-    auto* copy = static_cast<char*>(xml_pool_alloc(document, n + 1));
-    if (copy == nullptr) return nullptr;
-    // Plain ASCII, as names and most values are, is its own Latin-1; other
-    // text is converted over the copy.
-    if (!copy_ascii(copy, utf8, n + 1)) {
-        utf8_to_latin1_into(utf8, n, copy);
-        count_replacements(document, utf8, n);
-    }
-    return copy;
+    bool plain = false;
+    return pool_copy(document, utf8, std::strlen(utf8), &plain);
 }
 
 char* xml_compose_doctype(const char* name, const char* system_id, const char* public_id, int has_internal_subset) {
@@ -667,48 +781,7 @@ char* xml_compose_doctype(const char* name, const char* system_id, const char* p
 
 void xml_append_text(xml_document* document, const char* bytes, int length) {
     if (document == nullptr || document->current_node == nullptr || bytes == nullptr || length < 0) return;
-    const auto* in = reinterpret_cast<const unsigned char*>(bytes);
-    auto count = static_cast<std::size_t>(length);
-    // Each line feed may become CR LF: room for that, rather than a pass to
-    // count them.
-    std::size_t extra = document->line_end_style == 1 ? count : 0;
-    char* out = grow_text(document, extra + count);
-    if (out == nullptr) return stop_for_memory(document);
-    char* start = out;
-    for (std::size_t i = 0; i < count; ++i) {
-        // Plain ASCII up to the next line feed is its own Latin-1.
-        std::size_t run = i + plain_run(in + i, count - i);
-        std::memcpy(out, in + i, run - i);
-        out += run - i;
-        i = run;
-        if (i == count) break;
-        unsigned char b = in[i];
-        if (b == '\n') {
-            if (document->line_end_style == 1) {
-                *out++ = '\r';
-                *out++ = '\n';
-            } else {
-                *out++ = document->line_end_style == 4 ? '\r' : '\n';
-            }
-        } else if (b >= 0xC0 && b <= 0xDF) {
-            unsigned code = (b & 0x1Fu) << 6;
-            if (i + 1 < count) code |= in[++i] & 0x3Fu;
-            // One byte per character: what ISO-8859-1 cannot hold becomes
-            // "?", never a byte that would end or shorten the string.
-            *out++ = code < 256 ? static_cast<char>(code) : '?';
-            if (code >= 256) ++document->replacements;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            i += 2;
-            *out++ = ' ';
-            ++document->replacements;
-        } else if (b >= 0xF0 && b <= 0xF7) {
-            i += 3;
-            *out++ = ' ';
-            ++document->replacements;
-        }
-    }
-    *out = '\0';
-    note_appended(document, static_cast<std::size_t>(out - start));
+    append_text(document, reinterpret_cast<const unsigned char*>(bytes), static_cast<std::size_t>(length));
 }
 
 void xml_append_raw(xml_document* document, const char* bytes, int length) {

@@ -1,9 +1,14 @@
 // Saving: the tree goes out through one 4096-byte buffer into a new file
 // beside the target, which replaces the target only once it is complete.
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "runtime/core/heap.h"
 #include "runtime/platform/replace.h"
@@ -13,8 +18,30 @@ namespace quillgate {
 
 namespace {
 
-// utf8_bytes: 8-bit text whose bytes are a UTF-8 file's own.
-enum class output { latin1, utf8, utf8_bytes, utf16 };
+// utf8_bytes: 8-bit text whose bytes are a UTF-8 file's own; writer: any
+// emitter, the caller's own included, called through the writer.
+enum class output { latin1, utf8, utf8_bytes, utf16, writer };
+
+// Copies n bytes, 0 < n < 16, reading none of `from` past them.
+[[gnu::always_inline]] inline void copy_short(std::uint8_t* to, const unsigned char* from, std::size_t n) {
+    if (n >= 8) {
+        std::uint64_t head, tail;
+        std::memcpy(&head, from, 8);
+        std::memcpy(&tail, from + n - 8, 8);
+        std::memcpy(to, &head, 8);
+        std::memcpy(to + n - 8, &tail, 8);
+    } else if (n >= 4) {
+        std::uint32_t head, tail;
+        std::memcpy(&head, from, 4);
+        std::memcpy(&tail, from + n - 4, 4);
+        std::memcpy(to, &head, 4);
+        std::memcpy(to + n - 4, &tail, 4);
+    } else {
+        to[0] = from[0];
+        to[n / 2] = from[n / 2];
+        to[n - 1] = from[n - 1];
+    }
+}
 
 // Puts one unit (an escape or one character) into the buffer, flushing
 // first when it does not fit, so no unit is split between two writes.
@@ -23,21 +50,21 @@ int put(xml_writer* writer, const char* bytes, std::int32_t size) {
         if (writer->flush == nullptr || writer->flush(writer) == 0) return 0;
         if (writer->room < size) return 0;
     }
-    std::memcpy(writer->cursor, bytes, static_cast<std::size_t>(size));
+    copy_short(writer->cursor, reinterpret_cast<const unsigned char*>(bytes), static_cast<std::size_t>(size));
     writer->cursor += size;
     writer->room -= size;
     return 1;
 }
 
-const char* escape_for(unsigned char b, int mode) {
-    if (mode != ESCAPE_TEXT && mode != ESCAPE_ATTRIBUTE) return nullptr;
+std::string_view escape_for(unsigned char b, int mode) {
+    if (mode != ESCAPE_TEXT && mode != ESCAPE_ATTRIBUTE) return {};
     switch (b) {
     case '<': return "&lt;";
     case '>': return "&gt;";
     case '&': return "&amp;";
     default: break;
     }
-    if (mode != ESCAPE_ATTRIBUTE) return nullptr;
+    if (mode != ESCAPE_ATTRIBUTE) return {};
     // A reader turns these into spaces in an attribute value.
     switch (b) {
     case '\'': return "&apos;";
@@ -45,7 +72,7 @@ const char* escape_for(unsigned char b, int mode) {
     case '\t': return "&#9;";
     case '\n': return "&#10;";
     case '\r': return "&#13;";
-    default: return nullptr;
+    default: return {};
     }
 }
 
@@ -53,16 +80,16 @@ const char* escape_for(unsigned char b, int mode) {
 // reader turns every CR LF and every other CR into a line feed, so a CR or
 // LF that is not such a line end goes out as a reference; a line end goes
 // out as it is. `size` receives how many bytes the decision covers.
-const char* line_end_escape(const unsigned char* bytes, std::size_t i, std::size_t count, int style,
-                            std::int32_t* size) {
+std::string_view line_end_escape(const unsigned char* bytes, std::size_t i, std::size_t count, int style,
+                                 std::int32_t* size) {
     *size = 1;
     bool pair = bytes[i] == '\r' && i + 1 < count && bytes[i + 1] == '\n';
     if (style == 1 && pair) {
         *size = 2;
-        return nullptr;
+        return {};
     }
-    if (bytes[i] == '\r') return style == 4 ? nullptr : "&#13;";
-    return style == 1 || style == 4 ? "&#10;" : nullptr;
+    if (bytes[i] == '\r') return style == 4 ? std::string_view{} : "&#13;";
+    return style == 1 || style == 4 ? "&#10;" : std::string_view{};
 }
 
 // The length of the well-formed UTF-8 sequence at bytes[i] (within count),
@@ -104,39 +131,170 @@ constexpr pass_table pass_through{};
 
 int clamp_mode(int mode) { return mode >= 0 && mode <= 2 ? mode : ESCAPE_NONE; }
 
+// The size of the line end at bytes[i] when it goes out as it is in element
+// text (see line_end_escape), or 0.
+std::size_t line_end_as_is(const unsigned char* bytes, std::size_t i, std::size_t count, int style) {
+    if (bytes[i] == '\r') {
+        if (style == 1) return i + 1 < count && bytes[i + 1] == '\n' ? 2 : 0;
+        return style == 4 ? 1 : 0;
+    }
+    return bytes[i] == '\n' && style != 1 && style != 4 ? 1 : 0;
+}
+
+#if defined(__SSE2__)
+// One bit for each of sixteen bytes that does not go out as it is: what the
+// mode escapes, in UTF-8 output every byte from 0x80 up, and in element text
+// every line end but those of the document's own kind. A CR LF pair counts
+// as such only where both bytes lie in one run of the register's bytes: a
+// bit set in `pair_break` marks a byte whose next one is not the text's next
+// byte, so that a CR there stops (and the caller looks further).
+template <int mode, bool stop_high>
+[[gnu::always_inline]] inline unsigned stops_in(__m128i chunk, int style, unsigned pair_break) {
+    auto is = [chunk](char c) { return _mm_cmpeq_epi8(chunk, _mm_set1_epi8(c)); };
+    __m128i hits = stop_high ? chunk : _mm_setzero_si128(); // the sign bit is the mask bit
+    if (mode != ESCAPE_NONE) hits = _mm_or_si128(hits, _mm_or_si128(_mm_or_si128(is('<'), is('>')), is('&')));
+    if (mode == ESCAPE_ATTRIBUTE) {
+        hits = _mm_or_si128(hits, _mm_or_si128(_mm_or_si128(is('\''), is('"')), is('\t')));
+        hits = _mm_or_si128(hits, _mm_or_si128(is('\n'), is('\r')));
+    }
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+    if (mode == ESCAPE_TEXT) {
+        unsigned cr = static_cast<unsigned>(_mm_movemask_epi8(is('\r')));
+        unsigned lf = static_cast<unsigned>(_mm_movemask_epi8(is('\n')));
+        unsigned pairs = cr & (lf >> 1) & ~pair_break;
+        unsigned as_is = style == 1 ? pairs | (pairs << 1) : style == 4 ? cr : lf;
+        mask |= (cr | lf) & ~as_is;
+    }
+    return mask;
+}
+
+// The first stop among n bytes, half <= n < 2 * half (or n < 4 when half
+// is 4), or n: the low half of `low_word` holds the first bytes, its high
+// half the last ones, the two overlapping where n is under 2 * half. The
+// low half decides for its own bytes, the high half for the rest; where they
+// overlap, the high half's first bytes lack the byte before them.
+template <int mode, bool stop_high, std::size_t half>
+[[gnu::always_inline]] inline std::size_t first_stop_in(std::uint64_t low_word, std::uint64_t high_word, std::size_t n,
+                                                        int style) {
+    __m128i chunk = _mm_set_epi64x(static_cast<long long>(high_word), static_cast<long long>(low_word));
+    unsigned mask = stops_in<mode, stop_high>(chunk, style, 1u << (half - 1));
+    unsigned low = mask & ((1u << half) - 1);
+    if (low != 0) return static_cast<std::size_t>(std::countr_zero(low));
+    unsigned high = n > half ? ((mask >> half) & ((1u << half) - 1)) >> (2 * half - n) : 0;
+    return high != 0 ? half + static_cast<std::size_t>(std::countr_zero(high)) : n;
+}
+
+// Copies n bytes, 0 < n < 16, to `out` and returns the first stop among
+// them, or n. The bytes are read as two overlapping halves into one
+// register (under four, one by one, the rest zero, at which no mode stops),
+// so that nothing past them is read, nor anything just written (a load that
+// overlaps fresh stores stalls).
+template <int mode, bool stop_high>
+[[gnu::always_inline]] inline std::size_t copy_short_plain(std::uint8_t* out, const unsigned char* bytes, std::size_t n,
+                                                           int style) {
+    if (n >= 8) {
+        std::uint64_t head, tail;
+        std::memcpy(&head, bytes, 8);
+        std::memcpy(&tail, bytes + n - 8, 8);
+        std::memcpy(out, &head, 8);
+        std::memcpy(out + n - 8, &tail, 8);
+        return first_stop_in<mode, stop_high, 8>(head, tail, n, style);
+    }
+    std::uint64_t word = 0;
+    if (n >= 4) {
+        std::uint32_t head, tail;
+        std::memcpy(&head, bytes, 4);
+        std::memcpy(&tail, bytes + n - 4, 4);
+        std::memcpy(out, &head, 4);
+        std::memcpy(out + n - 4, &tail, 4);
+        word = head | static_cast<std::uint64_t>(tail) << 32;
+    } else {
+        for (std::size_t k = 0; k < n; ++k) {
+            out[k] = bytes[k];
+            word |= static_cast<std::uint64_t>(bytes[k]) << (8 * k);
+        }
+    }
+    return first_stop_in<mode, stop_high, 4>(word, 0, n, style);
+}
+#endif
+
+// Copies the leading bytes of bytes[0, count) that go out as they are to
+// `out`, as many as its `room` takes, and returns how many; the range holds
+// no terminator. In element text that takes in the line ends of the
+// document's own kind found within one group of bytes read together; the
+// caller looks at the others. With SSE2 (every x86-64 processor) whole
+// groups of sixteen bytes are copied and then checked, so a few bytes past
+// the stop may be written as well: they lie in the buffer's free room, which
+// the next unit overwrites. Without SSE2 a byte loop checks them against
+// the table, stopping at every line end.
+template <int mode, bool stop_high>
+[[gnu::always_inline]] inline std::size_t copy_plain(std::uint8_t* out, std::size_t room, const unsigned char* bytes,
+                                                     std::size_t count, [[maybe_unused]] int style) {
+    std::size_t limit = std::min(count, room);
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 16 <= limit; i += 16) {
+        __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), chunk);
+        if (unsigned mask = stops_in<mode, stop_high>(chunk, style, 0x8000))
+            return i + static_cast<std::size_t>(std::countr_zero(mask));
+    }
+    return limit > i ? i + copy_short_plain<mode, stop_high>(out + i, bytes + i, limit - i, style) : i;
+#else
+    const bool* plain = stop_high ? pass_through.ascii[mode] : pass_through.plain[mode];
+    for (; i < limit && plain[bytes[i]]; ++i) out[i] = bytes[i];
+    return i;
+#endif
+}
+
+// copy_plain, and in element text also the line ends that go out as they
+// are, each a unit of its own (a CR LF only when both bytes fit).
+template <int mode, bool stop_high>
+[[gnu::always_inline]] inline std::size_t copy_run(std::uint8_t* out, std::size_t room, const unsigned char* bytes,
+                                                   std::size_t count, int style) {
+    std::size_t i = 0;
+    for (;;) {
+        i += copy_plain<mode, stop_high>(out + i, room - i, bytes + i, count - i, style);
+        if (i == count || mode != ESCAPE_TEXT) return i;
+        std::size_t size = line_end_as_is(bytes, i, count, style);
+        if (size == 0 || size > room - i) return i;
+        out[i] = bytes[i];
+        out[i + size - 1] = bytes[i + size - 1];
+        i += size;
+    }
+}
+
+// UTF-8 output re-encodes or checks every byte from 0x80 up.
 template <output encoding>
-int emit(const char* text, std::int32_t length, int mode, xml_writer* writer) {
-    if (text == nullptr) return 1;
-    // The text ends at its terminator or after `length` bytes, whichever
-    // comes first; the scan below finds the terminator on its way.
-    std::size_t count = length >= 0 ? static_cast<std::size_t>(length) : SIZE_MAX;
-    for (std::size_t i = 0; i < count; ++i) {
-        // A run of bytes that go out as they are is copied in pieces as
-        // large as the buffer's room; each byte is a unit of its own, so no
-        // unit is split however the run is cut.
+constexpr bool stops_high = encoding != output::latin1;
+
+std::size_t room_of(const xml_writer* writer) { return writer->room > 0 ? static_cast<std::size_t>(writer->room) : 0; }
+
+// Writes bytes[0, count), which holds no terminator. In the 8-bit and UTF-8
+// outputs the runs that go out as they are land straight in the buffer
+// while they fit; each such byte, or line end, is a unit of its own, so
+// nothing is split and nothing is flushed while there is room. Everything
+// else goes one unit at a time. The escapes go by `mode` as given, the scan
+// by `plain_mode`, the mode it stands for; the walk calls this only where
+// its own copies stop, so it stays out of the walk's code.
+template <output encoding, int plain_mode>
+[[gnu::noinline]] int emit_in(const unsigned char* bytes, std::size_t count, int mode, xml_writer* writer) {
+    std::size_t i = 0;
+    while (i < count) {
         if (encoding != output::utf16) {
-            std::size_t end = i;
-            const bool* plain = encoding == output::latin1 ? pass_through.plain[clamp_mode(mode)]
-                                                           : pass_through.ascii[clamp_mode(mode)];
-            const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-            while (end < count && plain[bytes[end]]) ++end;
-            while (i < end) {
-                if (writer->room <= 0 && (writer->flush == nullptr || writer->flush(writer) == 0 || writer->room <= 0))
-                    return 0;
-                std::size_t piece = std::min(end - i, static_cast<std::size_t>(writer->room));
-                std::memcpy(writer->cursor, text + i, piece);
-                writer->cursor += piece;
-                writer->room -= static_cast<std::int32_t>(piece);
-                i += piece;
+            std::size_t n = copy_run<plain_mode, stops_high<encoding>>(writer->cursor, room_of(writer), bytes + i,
+                                                                       count - i, writer->line_end_style);
+            i += n;
+            if (n > 0) {
+                writer->cursor += n;
+                writer->room -= static_cast<std::int32_t>(n);
             }
             if (i == count) break;
         }
-        const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-        auto b = bytes[i];
-        if (b == 0) break;
         // One unit: an escape, or `covered` bytes that go out as characters
         // (a CR LF line end, or one UTF-8 sequence, is a single unit).
-        const char* escape = escape_for(b, mode);
+        auto b = bytes[i];
+        std::string_view escape = escape_for(b, mode);
         std::int32_t covered = 1;
         if (mode == ESCAPE_TEXT && (b == '\r' || b == '\n'))
             escape = line_end_escape(bytes, i, count, writer->line_end_style, &covered);
@@ -148,136 +306,169 @@ int emit(const char* text, std::int32_t length, int mode, xml_writer* writer) {
                 // A reference only where the parser decodes one; elsewhere
                 // (names, comments) there is no other way to write the byte.
                 if (mode != ESCAPE_NONE) {
-                    std::snprintf(reference, sizeof reference, "&#%u;", static_cast<unsigned>(b));
-                    escape = reference;
+                    int n = std::snprintf(reference, sizeof reference, "&#%u;", static_cast<unsigned>(b));
+                    escape = {reference, static_cast<std::size_t>(n)};
                 }
             }
         }
+        const char* piece = escape.empty() ? reinterpret_cast<const char*>(bytes + i) : escape.data();
+        auto size = escape.empty() ? covered : static_cast<std::int32_t>(escape.size());
         char unit[16];
-        std::int32_t size = 0;
-        if (escape != nullptr) {
-            for (const char* e = escape; *e != '\0'; ++e) {
-                unit[size++] = *e;
-                if (encoding == output::utf16) unit[size++] = '\0';
+        if (encoding == output::utf16) {
+            for (std::int32_t k = 0; k < size; ++k) {
+                unit[2 * k] = piece[k];
+                unit[2 * k + 1] = '\0';
             }
-        } else {
-            for (std::int32_t k = 0; k < covered; ++k) {
-                auto c = static_cast<char>(bytes[i + k]);
-                if (encoding == output::utf16) {
-                    unit[size++] = c;
-                    unit[size++] = '\0';
-                } else if (encoding == output::utf8 && bytes[i + k] >= 0x80) {
-                    unit[size++] = static_cast<char>(0xC0 | (bytes[i + k] >> 6));
-                    unit[size++] = static_cast<char>(0x80 | (bytes[i + k] & 0x3F));
-                } else {
-                    unit[size++] = c;
-                }
-            }
-            i += static_cast<std::size_t>(covered - 1);
+            piece = unit;
+            size *= 2;
+        } else if (encoding == output::utf8 && escape.empty() && b >= 0x80) {
+            unit[0] = static_cast<char>(0xC0 | (b >> 6));
+            unit[1] = static_cast<char>(0x80 | (b & 0x3F));
+            piece = unit;
+            size = 2;
         }
-        if (put(writer, unit, size) == 0) return 0;
+        if (put(writer, piece, size) == 0) return 0;
+        i += static_cast<std::size_t>(covered);
     }
     return 1;
 }
 
-// The size of the line end at bytes[i] when it goes out as it is in element
-// text (see line_end_escape), or 0.
-std::size_t line_end_as_is(const unsigned char* bytes, std::size_t i, std::size_t count, int style) {
-    if (bytes[i] == '\r') {
-        if (style == 1) return i + 1 < count && bytes[i + 1] == '\n' ? 2 : 0;
-        return style == 4 ? 1 : 0;
+// emit_in for a mode known only when the program runs.
+template <output encoding>
+int emit_bytes(const unsigned char* bytes, std::size_t count, int mode, xml_writer* writer) {
+    switch (clamp_mode(mode)) {
+    case ESCAPE_TEXT: return emit_in<encoding, ESCAPE_TEXT>(bytes, count, mode, writer);
+    case ESCAPE_ATTRIBUTE: return emit_in<encoding, ESCAPE_ATTRIBUTE>(bytes, count, mode, writer);
+    default: return emit_in<encoding, ESCAPE_NONE>(bytes, count, mode, writer);
     }
-    return bytes[i] == '\n' && style != 1 && style != 4 ? 1 : 0;
 }
 
-// Writes a walk's strings through the writer. In the 8-bit and UTF-8
-// outputs the runs that go out as they are (and, in element text, the line
-// ends that do) land straight in the buffer while they fit, and only what
-// is left goes through the writer's emitter, which would have written those
-// runs the same way: each such byte, or line end, is a unit of its own, and
-// nothing is flushed while there is room. So the bytes and the points where
-// the buffer is flushed stay the same; tags and short strings, most of a
-// document's calls, cost no emitter call.
+template <output encoding>
+int emit(const char* text, std::int32_t length, int mode, xml_writer* writer) {
+    if (text == nullptr) return 1;
+    // The text ends at its terminator or after `length` bytes, whichever
+    // comes first.
+    std::size_t count = 0;
+    if (length < 0) {
+        count = std::strlen(text);
+    } else {
+        const void* end = std::memchr(text, 0, static_cast<std::size_t>(length));
+        count = end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - text)
+                               : static_cast<std::size_t>(length);
+    }
+    return emit_bytes<encoding>(reinterpret_cast<const unsigned char*>(text), count, mode, writer);
+}
+
+// Writes a walk's strings. The walk is compiled once for each of the 8-bit
+// and UTF-8 emitters, whose code it runs directly, and once for any other
+// (UTF-16, or the caller's own), which it calls through the writer. Text
+// that goes out as it is and fits the room is copied straight into the
+// buffer, a ` name="value"` pair in one piece; that is what the emitter
+// would write, at the same flush points, since nothing is flushed while
+// there is room.
+template <output encoding>
 class emitter {
 public:
-    explicit emitter(xml_writer* writer) : writer_(writer) {
-        bool latin1 = writer->emit == xml_emit_latin1;
-        if (latin1 || writer->emit == xml_emit_utf8 || writer->emit == xml_emit_utf8_bytes) {
-            for (int mode = 0; mode < 3; ++mode)
-                plain_[mode] = latin1 ? pass_through.plain[mode] : pass_through.ascii[mode];
+    static constexpr bool direct = encoding != output::utf16 && encoding != output::writer;
+
+    explicit emitter(xml_writer* writer) : writer_(writer) {}
+
+    // text[0, count), which holds no terminator.
+    int text(const char* text, std::size_t count, int mode) {
+        if constexpr (!direct) {
+            return writer_->emit(text, static_cast<std::int32_t>(count), mode, writer_);
+        } else {
+            if (mode == ESCAPE_TEXT) return write<ESCAPE_TEXT>(text, count);
+            if (mode == ESCAPE_NONE) return write<ESCAPE_NONE>(text, count);
+            return emit_bytes<encoding>(reinterpret_cast<const unsigned char*>(text), count, mode, writer_);
         }
     }
 
-    int text(const char* text, std::int32_t length, int mode) {
-        const bool* plain = plain_[clamp_mode(mode)];
-        if (plain == nullptr || text == nullptr) return writer_->emit(text, length, mode, writer_);
-        const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-        std::size_t count = length >= 0 ? static_cast<std::size_t>(length) : SIZE_MAX;
-        std::size_t room = this->room();
-        std::uint8_t* out = writer_->cursor;
-        std::size_t i = 0;
-        for (;;) {
-            std::size_t end = i + std::min(count - i, room);
-            std::size_t n = i;
-            while (n < end && plain[bytes[n]]) ++n;
-            if (n > i) {
-                std::memcpy(out, bytes + i, n - i);
-                out += n - i;
-                room -= n - i;
-                i = n;
-            }
-            if (i == count || bytes[i] == 0) break;
-            std::size_t size = mode == ESCAPE_TEXT ? line_end_as_is(bytes, i, count, writer_->line_end_style) : 0;
-            if (size == 0 || size > room) break;
-            std::memcpy(out, bytes + i, size);
-            out += size;
-            room -= size;
-            i += size;
+    int none(const char* text) {
+        if constexpr (!direct) {
+            return writer_->emit(text, -1, ESCAPE_NONE, writer_);
+        } else {
+            return text == nullptr || write<ESCAPE_NONE>(text, std::strlen(text));
         }
-        if (out != writer_->cursor) {
-            writer_->room -= static_cast<std::int32_t>(out - writer_->cursor);
-            writer_->cursor = out;
-        }
-        if (i == count || bytes[i] == 0) return 1;
-        return writer_->emit(text + i, length >= 0 ? length - static_cast<std::int32_t>(i) : -1, mode, writer_);
     }
 
-    int none(const char* text) { return this->text(text, -1, ESCAPE_NONE); }
+    // Fixed markup, every byte of which goes out as it is.
+    template <std::size_t N>
+    [[gnu::always_inline]] int markup(const char (&piece)[N]) {
+        constexpr std::size_t size = N - 1;
+        if (!direct || room_of(writer_) < size) return none(piece);
+        std::memcpy(writer_->cursor, piece, size);
+        writer_->cursor += size;
+        writer_->room -= static_cast<std::int32_t>(size);
+        return 1;
+    }
 
-    // ' name="value"', in one piece when all of it goes out as it is.
+    // ' name="value"', copied whole when it goes out as it is and fits.
     int attribute(const char* name, const char* value) {
-        const bool* plain_name = plain_[ESCAPE_NONE];
-        const bool* plain_value = plain_[ESCAPE_ATTRIBUTE];
-        if (plain_name != nullptr && name != nullptr && value != nullptr) {
-            const auto* n = reinterpret_cast<const unsigned char*>(name);
-            const auto* v = reinterpret_cast<const unsigned char*>(value);
-            std::size_t name_size = 0;
-            while (plain_name[n[name_size]]) ++name_size;
-            std::size_t value_size = 0;
-            while (plain_value[v[value_size]]) ++value_size;
-            if (n[name_size] == 0 && v[value_size] == 0 && name_size + value_size + 4 <= room()) {
-                std::uint8_t* out = writer_->cursor;
-                *out++ = ' ';
-                std::memcpy(out, name, name_size);
-                out += name_size;
-                *out++ = '=';
-                *out++ = '"';
-                std::memcpy(out, value, value_size);
-                out += value_size;
-                *out++ = '"';
-                writer_->room -= static_cast<std::int32_t>(out - writer_->cursor);
-                writer_->cursor = out;
-                return 1;
+        if constexpr (!direct) {
+            return none(" ") && none(name) && none("=\"") && writer_->emit(value, -1, ESCAPE_ATTRIBUTE, writer_) &&
+                   none("\"");
+        } else {
+            if (name == nullptr || value == nullptr) {
+                return markup(" ") && none(name) && markup("=\"") &&
+                       (value == nullptr ||
+                        emit_in<encoding, ESCAPE_ATTRIBUTE>(reinterpret_cast<const unsigned char*>(value),
+                                                            std::strlen(value), ESCAPE_ATTRIBUTE, writer_)) &&
+                       markup("\"");
             }
+            std::size_t name_size = std::strlen(name);
+            std::size_t value_size = std::strlen(value);
+            std::size_t room = room_of(writer_);
+            std::uint8_t* out = writer_->cursor;
+            if (name_size + value_size + 4 <= room) {
+                out[0] = ' ';
+                if (copy<ESCAPE_NONE>(out + 1, room - 1, name, name_size) == name_size) {
+                    std::uint8_t* at = out + 1 + name_size;
+                    at[0] = '=';
+                    at[1] = '"';
+                    at += 2;
+                    std::size_t copied =
+                        copy<ESCAPE_ATTRIBUTE>(at, room - static_cast<std::size_t>(at - out), value, value_size);
+                    at += copied;
+                    if (copied == value_size) *at++ = '"';
+                    writer_->room -= static_cast<std::int32_t>(at - out);
+                    writer_->cursor = at;
+                    if (copied == value_size) return 1;
+                    // The value goes on from the byte that needs an escape.
+                    return emit_in<encoding, ESCAPE_ATTRIBUTE>(reinterpret_cast<const unsigned char*>(value) + copied,
+                                                               value_size - copied, ESCAPE_ATTRIBUTE, writer_) &&
+                           markup("\"");
+                }
+            }
+            return markup(" ") && write<ESCAPE_NONE>(name, name_size) && markup("=\"") &&
+                   emit_in<encoding, ESCAPE_ATTRIBUTE>(reinterpret_cast<const unsigned char*>(value), value_size,
+                                                       ESCAPE_ATTRIBUTE, writer_) &&
+                   markup("\"");
         }
-        return none(" ") && none(name) && none("=\"") && text(value, -1, ESCAPE_ATTRIBUTE) && none("\"");
     }
 
 private:
-    std::size_t room() const { return writer_->room > 0 ? static_cast<std::size_t>(writer_->room) : 0; }
+    template <int mode>
+    [[gnu::always_inline]] std::size_t copy(std::uint8_t* out, std::size_t room, const char* text,
+                                            std::size_t count) const {
+        return copy_run<mode, stops_high<encoding>>(out, room, reinterpret_cast<const unsigned char*>(text), count,
+                                                    writer_->line_end_style);
+    }
+
+    // What goes out as it is and fits lands in the buffer here; the rest,
+    // if any, goes through the emitter's code from the byte where it stopped.
+    template <int mode>
+    int write(const char* text, std::size_t count) {
+        std::size_t copied = copy<mode>(writer_->cursor, room_of(writer_), text, count);
+        if (copied > 0) {
+            writer_->cursor += copied;
+            writer_->room -= static_cast<std::int32_t>(copied);
+        }
+        return copied == count || emit_in<encoding, mode>(reinterpret_cast<const unsigned char*>(text) + copied,
+                                                          count - copied, mode, writer_);
+    }
 
     xml_writer* writer_;
-    const bool* plain_[3] = {nullptr, nullptr, nullptr};
 };
 
 // Where the content of an open element or document node stands: how much
@@ -333,32 +524,34 @@ int content_mode(const xml_node* node) {
 
 // The parent's text that lies before the next child, at most n bytes of
 // what is left; the position moves by the full n.
-int emit_run(emitter& out, content_position& at, std::int32_t n) {
+template <class emitter_type>
+int emit_run(emitter_type& out, content_position& at, std::int32_t n) {
     if (n <= 0) return 1;
     if (at.written < at.length) {
         std::int64_t left = at.length - at.written;
         auto size = static_cast<std::int32_t>(n < left ? n : left);
-        if (out.text(at.node->text + at.written, size, content_mode(at.node)) == 0) return 0;
+        if (out.text(at.node->text + at.written, static_cast<std::size_t>(size), content_mode(at.node)) == 0) return 0;
     }
     at.written += n;
     return 1;
 }
 
 // Writes the rest of an open node's text and its end tag.
-int finish_content(emitter& out, content_position& at) {
+template <class emitter_type>
+int finish_content(emitter_type& out, content_position& at) {
     if (at.written < at.length) {
         std::int64_t left = at.length - at.written;
         const char* rest = at.node->text + at.written;
         // Runs longer than a signed 32-bit count go out in pieces.
         while (left > 0) {
             std::int32_t size = left > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(left);
-            if (out.text(rest, size, content_mode(at.node)) == 0) return 0;
+            if (out.text(rest, static_cast<std::size_t>(size), content_mode(at.node)) == 0) return 0;
             rest += size;
             left -= size;
         }
     }
     if (at.node->kind != XML_NODE_DOCUMENT && at.node->kind != XML_NODE_DTD) {
-        if (out.none("</") == 0 || out.none(at.node->name) == 0 || out.none(">") == 0) return 0;
+        if (out.markup("</") == 0 || out.none(at.node->name) == 0 || out.markup(">") == 0) return 0;
     }
     return 1;
 }
@@ -366,28 +559,29 @@ int finish_content(emitter& out, content_position& at) {
 // Writes a node that has no content of its own to walk (everything but the
 // document node, DOCTYPE nodes and elements that hold something), or the
 // start tag of one that has. `opens` tells which.
-int write_head(emitter& out, xml_node* node, bool* opens) {
+template <class emitter_type>
+[[gnu::always_inline]] inline int write_head(emitter_type& out, xml_node* node, bool* opens) {
     *opens = false;
     switch (node->kind) {
-    case XML_NODE_COMMENT: return out.none("<!--") && out.none(node->text) && out.none("-->");
-    case XML_NODE_CDATA: return out.none("<![CDATA[") && out.none(node->text) && out.none("]]>");
+    case XML_NODE_COMMENT: return out.markup("<!--") && out.none(node->text) && out.markup("-->");
+    case XML_NODE_CDATA: return out.markup("<![CDATA[") && out.none(node->text) && out.markup("]]>");
     // The comments and instructions of an internal subset are children of
     // the DOCTYPE node, placed in its text as an element's children are.
     case XML_NODE_DTD: *opens = true; return 1;
     case XML_NODE_INSTRUCTION:
-        return out.none("<?") && out.none(node->name) && out.none(" ") && out.none(node->text) && out.none("?>");
+        return out.markup("<?") && out.none(node->name) && out.markup(" ") && out.none(node->text) && out.markup("?>");
     case XML_NODE_DOCUMENT: *opens = true; return 1;
     default: break;
     }
-    if (out.none("<") == 0 || out.none(node->name) == 0) return 0;
+    if (out.markup("<") == 0 || out.none(node->name) == 0) return 0;
     if (node->attribute_count > 0 && node->attributes != nullptr) {
         for (int i = 0; i < node->attribute_count; ++i) {
             if (out.attribute(node->attributes[2 * i], node->attributes[2 * i + 1]) == 0) return 0;
         }
     }
-    if (node->first_child == nullptr && (node->text == nullptr || node->text[0] == '\0')) return out.none("/>");
+    if (node->first_child == nullptr && (node->text == nullptr || node->text[0] == '\0')) return out.markup("/>");
     *opens = true;
-    return out.none(">");
+    return out.markup(">");
 }
 
 struct file_writer_state {
@@ -435,13 +629,15 @@ int xml_writer_flush(xml_writer* writer) {
     return 1;
 }
 
+namespace {
+
 // The walk goes down first_child and along next_sibling and climbs back by
 // parent, with the open nodes' text positions on a stack of its own: depth
 // costs heap, never the machine stack.
-int xml_write_node(xml_node* root, xml_writer* writer) {
-    if (root == nullptr || writer == nullptr || writer->emit == nullptr) return 0;
+template <output encoding>
+int write_tree(xml_node* root, xml_writer* writer) {
     position_stack open;
-    emitter out(writer);
+    emitter<encoding> out(writer);
     xml_node* node = root;
     for (;;) {
         bool opens = false;
@@ -478,6 +674,16 @@ int xml_write_node(xml_node* root, xml_writer* writer) {
     }
 }
 
+} // namespace
+
+int xml_write_node(xml_node* root, xml_writer* writer) {
+    if (root == nullptr || writer == nullptr || writer->emit == nullptr) return 0;
+    if (writer->emit == xml_emit_latin1) return write_tree<output::latin1>(root, writer);
+    if (writer->emit == xml_emit_utf8) return write_tree<output::utf8>(root, writer);
+    if (writer->emit == xml_emit_utf8_bytes) return write_tree<output::utf8_bytes>(root, writer);
+    return write_tree<output::writer>(root, writer);
+}
+
 int xml_write_document(xml_document* document, xml_writer* writer, int encoding, int flags) {
     const char* head = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"";
     if (encoding == 25) {
@@ -507,11 +713,11 @@ int xml_write_document(xml_document* document, xml_writer* writer, int encoding,
     }
     writer->line_end_style = document->line_end_style;
     if ((flags & XML_SAVE_NO_DECLARATION) == 0) {
-        emitter out(writer);
+        emitter<output::writer> out(writer);
         if (out.none(head) == 0) return 0;
         if (document->standalone == 0 && out.none(" standalone=\"no\"") == 0) return 0;
         if (document->standalone == 1 && out.none(" standalone=\"yes\"") == 0) return 0;
-        if (out.none("?>") == 0) return 0;
+        if (out.markup("?>") == 0) return 0;
     }
     if (document->document_node == nullptr) return 1;
     return xml_write_node(document->document_node, writer);
