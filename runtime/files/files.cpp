@@ -23,6 +23,7 @@
 #endif
 
 #include "runtime/core/heap.h"
+#include "runtime/core/inline.h"
 #include "runtime/files/convert.h"
 
 namespace quillgate {
@@ -168,8 +169,8 @@ std::uint64_t word_at(const std::uint8_t* bytes) {
     return word;
 }
 
-// Whether a byte below 14 is LF, CR or zero.
-bool ends_line_below_14(std::uint8_t b) {
+// Whether a byte below 14 is LF, CR or zero (for the SSE2 scan).
+[[maybe_unused]] bool ends_line_below_14(std::uint8_t b) {
     constexpr std::uint32_t line_ends = 1u << LF | 1u << CR | 1u;
     return ((line_ends >> b) & 1) != 0;
 }
@@ -179,7 +180,7 @@ bool ends_line_below_14(std::uint8_t b) {
 // a time: one cheap test passes over text, which seldom holds bytes below
 // 14 other than its line ends, and a closer look is taken only where it
 // marks such a byte.
-[[gnu::always_inline]] inline std::size_t find_line_end(const std::uint8_t* bytes, std::size_t n) {
+QUILLGATE_HOT_INLINE std::size_t find_line_end(const std::uint8_t* bytes, std::size_t n) {
     std::size_t k = 0;
 #if defined(__SSE2__)
     // With SSE2 (every x86-64 processor), 32 bytes a step and 16 at the end;
@@ -251,7 +252,7 @@ bool line_in_buffer(const std::uint8_t* next, std::size_t k, std::size_t n) {
 // The line of the first k unread bytes, made at its final size straight from
 // the buffer, and its line end consumed. Nothing is consumed when the text
 // cannot be had.
-[[gnu::always_inline]] inline text line_from_buffer(file_object* file, std::size_t k, int encoding, bool raw) {
+QUILLGATE_HOT_INLINE text line_from_buffer(file_object* file, std::size_t k, int encoding, bool raw) {
     const std::uint8_t* next = file->buffer + (file->loaded - file->available);
     std::size_t used = k + 1;
     if (next[k] == CR && !raw && next[k + 1] == LF) ++used;

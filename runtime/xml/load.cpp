@@ -7,6 +7,7 @@
 #include <expat.h>
 
 #include "runtime/core/heap.h"
+#include "runtime/core/inline.h"
 #include "runtime/files/convert.h"
 #include "runtime/xml/xml.h"
 
@@ -472,7 +473,7 @@ void note_appended(xml_document* document, std::size_t added) {
 }
 
 // The body of xml_append_text, which the text handler runs in place.
-[[gnu::always_inline]] inline void append_text(xml_document* document, const unsigned char* in, std::size_t count) {
+QUILLGATE_HOT_INLINE void append_text(xml_document* document, const unsigned char* in, std::size_t count) {
     // Each line feed may become CR LF: room for that, rather than a pass to
     // count them.
     std::size_t extra = document->line_end_style == 1 ? count : 0;

@@ -11,6 +11,7 @@
 #endif
 
 #include "runtime/core/heap.h"
+#include "runtime/core/inline.h"
 #include "runtime/platform/replace.h"
 #include "runtime/xml/xml.h"
 
@@ -23,7 +24,7 @@ namespace {
 enum class output { latin1, utf8, utf8_bytes, utf16, writer };
 
 // Copies n bytes, 0 < n < 16, reading none of `from` past them.
-[[gnu::always_inline]] inline void copy_short(std::uint8_t* to, const unsigned char* from, std::size_t n) {
+QUILLGATE_HOT_INLINE void copy_short(std::uint8_t* to, const unsigned char* from, std::size_t n) {
     if (n >= 8) {
         std::uint64_t head, tail;
         std::memcpy(&head, from, 8);
@@ -149,7 +150,7 @@ std::size_t line_end_as_is(const unsigned char* bytes, std::size_t i, std::size_
 // bit set in `pair_break` marks a byte whose next one is not the text's next
 // byte, so that a CR there stops (and the caller looks further).
 template <int mode, bool stop_high>
-[[gnu::always_inline]] inline unsigned stops_in(__m128i chunk, int style, unsigned pair_break) {
+QUILLGATE_HOT_INLINE unsigned stops_in(__m128i chunk, int style, unsigned pair_break) {
     auto is = [chunk](char c) { return _mm_cmpeq_epi8(chunk, _mm_set1_epi8(c)); };
     __m128i hits = stop_high ? chunk : _mm_setzero_si128(); // the sign bit is the mask bit
     if (mode != ESCAPE_NONE) hits = _mm_or_si128(hits, _mm_or_si128(_mm_or_si128(is('<'), is('>')), is('&')));
@@ -174,8 +175,8 @@ template <int mode, bool stop_high>
 // low half decides for its own bytes, the high half for the rest; where they
 // overlap, the high half's first bytes lack the byte before them.
 template <int mode, bool stop_high, std::size_t half>
-[[gnu::always_inline]] inline std::size_t first_stop_in(std::uint64_t low_word, std::uint64_t high_word, std::size_t n,
-                                                        int style) {
+QUILLGATE_HOT_INLINE std::size_t first_stop_in(std::uint64_t low_word, std::uint64_t high_word, std::size_t n,
+                                               int style) {
     __m128i chunk = _mm_set_epi64x(static_cast<long long>(high_word), static_cast<long long>(low_word));
     unsigned mask = stops_in<mode, stop_high>(chunk, style, 1u << (half - 1));
     unsigned low = mask & ((1u << half) - 1);
@@ -190,8 +191,8 @@ template <int mode, bool stop_high, std::size_t half>
 // so that nothing past them is read, nor anything just written (a load that
 // overlaps fresh stores stalls).
 template <int mode, bool stop_high>
-[[gnu::always_inline]] inline std::size_t copy_short_plain(std::uint8_t* out, const unsigned char* bytes, std::size_t n,
-                                                           int style) {
+QUILLGATE_HOT_INLINE std::size_t copy_short_plain(std::uint8_t* out, const unsigned char* bytes, std::size_t n,
+                                                  int style) {
     if (n >= 8) {
         std::uint64_t head, tail;
         std::memcpy(&head, bytes, 8);
@@ -228,8 +229,8 @@ template <int mode, bool stop_high>
 // the next unit overwrites. Without SSE2 a byte loop checks them against
 // the table, stopping at every line end.
 template <int mode, bool stop_high>
-[[gnu::always_inline]] inline std::size_t copy_plain(std::uint8_t* out, std::size_t room, const unsigned char* bytes,
-                                                     std::size_t count, [[maybe_unused]] int style) {
+QUILLGATE_HOT_INLINE std::size_t copy_plain(std::uint8_t* out, std::size_t room, const unsigned char* bytes,
+                                            std::size_t count, [[maybe_unused]] int style) {
     std::size_t limit = std::min(count, room);
     std::size_t i = 0;
 #if defined(__SSE2__)
@@ -250,8 +251,8 @@ template <int mode, bool stop_high>
 // copy_plain, and in element text also the line ends that go out as they
 // are, each a unit of its own (a CR LF only when both bytes fit).
 template <int mode, bool stop_high>
-[[gnu::always_inline]] inline std::size_t copy_run(std::uint8_t* out, std::size_t room, const unsigned char* bytes,
-                                                   std::size_t count, int style) {
+QUILLGATE_HOT_INLINE std::size_t copy_run(std::uint8_t* out, std::size_t room, const unsigned char* bytes,
+                                          std::size_t count, int style) {
     std::size_t i = 0;
     for (;;) {
         i += copy_plain<mode, stop_high>(out + i, room - i, bytes + i, count - i, style);
@@ -394,7 +395,7 @@ public:
 
     // Fixed markup, every byte of which goes out as it is.
     template <std::size_t N>
-    [[gnu::always_inline]] int markup(const char (&piece)[N]) {
+    QUILLGATE_HOT_INLINE int markup(const char (&piece)[N]) {
         constexpr std::size_t size = N - 1;
         if (!direct || room_of(writer_) < size) return none(piece);
         std::memcpy(writer_->cursor, piece, size);
@@ -449,8 +450,8 @@ public:
 
 private:
     template <int mode>
-    [[gnu::always_inline]] std::size_t copy(std::uint8_t* out, std::size_t room, const char* text,
-                                            std::size_t count) const {
+    QUILLGATE_HOT_INLINE std::size_t copy(std::uint8_t* out, std::size_t room, const char* text,
+                                          std::size_t count) const {
         return copy_run<mode, stops_high<encoding>>(out, room, reinterpret_cast<const unsigned char*>(text), count,
                                                     writer_->line_end_style);
     }
@@ -560,7 +561,7 @@ int finish_content(emitter_type& out, content_position& at) {
 // document node, DOCTYPE nodes and elements that hold something), or the
 // start tag of one that has. `opens` tells which.
 template <class emitter_type>
-[[gnu::always_inline]] inline int write_head(emitter_type& out, xml_node* node, bool* opens) {
+QUILLGATE_HOT_INLINE int write_head(emitter_type& out, xml_node* node, bool* opens) {
     *opens = false;
     switch (node->kind) {
     case XML_NODE_COMMENT: return out.markup("<!--") && out.none(node->text) && out.markup("-->");
