@@ -128,7 +128,8 @@ struct pass_table {
         }
     }
 };
-constexpr pass_table pass_through{};
+// The byte loop of builds without SSE2 reads it.
+[[maybe_unused]] constexpr pass_table pass_through{};
 
 int clamp_mode(int mode) { return mode >= 0 && mode <= 2 ? mode : ESCAPE_NONE; }
 

@@ -271,10 +271,10 @@ const char* const config =
     "    </GUIConfigs>\r\n    <!-- c -->\r\n    <FileBrowser>\r\n        <root foldername=\"C:\\old\" />\r\n"
     "    </FileBrowser>\r\n</NotepadPlus>\r\n";
 
-// Load, edit and save as the launcher does, with whatever faults are armed;
-// true when every step succeeded.
-bool launcher_steps(const std::string& target) {
-    if (xml_load(0, target.c_str(), 24) == 0 || xml_status(0) != 0) return false;
+// Load, edit and save as the launcher does (with its flag 24), with whatever
+// faults are armed; true when every step succeeded.
+bool launcher_steps(const std::string& target, int flag) {
+    if (xml_load(0, target.c_str(), flag) == 0 || xml_status(0) != 0) return false;
     xml_node* root = xml_node_from_path(xml_root_element(0), "/NotepadPlus/FileBrowser/root");
     if (root == nullptr) return false;
     xml_set_attribute(root, "foldername", "D:\\kit\\work");
@@ -285,32 +285,41 @@ bool launcher_steps(const std::string& target) {
 
 TEST_F(Robustness, AllocationAndIoFailureAtEveryPoint) {
     const std::string target = path("config.xml");
-    write_file(target, config);
-    ASSERT_TRUE(launcher_steps(target));
-    const std::string expected = read_file(target);
-    ASSERT_NE(expected, config);
-    // Allocations, then I/O failing once, then for good, at every point in
-    // turn until none fires: the file is untouched or wholly replaced, no
-    // temporary is left, a load cut short says why, and nothing leaks.
-    for (int fault : {0, 1, 2}) {
-        long n = -1; // ends as the number of failure points
-        for (bool fired = true; fired;) {
-            ++n;
-            write_file(target, config);
-            if (fault == 0) heap_fail_after(n);
-            else io_fail_after(n, fault == 2);
-            bool done = launcher_steps(target);
-            fired = fault == 0 ? heap_fault_fired() : io_fault_fired();
-            heap_fail_after(-1);
-            io_fail_after(-1);
-            EXPECT_EQ(read_file(target), done ? expected : config) << "fault " << fault << " at " << n;
-            EXPECT_EQ(listing(), std::vector<std::string>{"config.xml"}) << n;
-            const int status = xml_document_get(0) ? xml_status(0) : 0;
-            EXPECT_TRUE(status == 0 || status == (fault ? XML_STATUS_READ_ERROR : XML_STATUS_OUT_OF_MEMORY)) << n;
-            xml_free(0);
+    // Text longer than the save buffer, so that writes fail inside the walk
+    // too, which the saver runs apart for each output encoding: 8-bit, and
+    // UTF-16 for a UTF-16 file loaded as it declares itself.
+    std::string utf8 = config;
+    utf8.replace(utf8.find("long text"), 9, std::string(6000, 'x'));
+    std::string utf16 = utf8;
+    utf16.replace(utf16.find("UTF-8"), 5, "UTF-16");
+    for (auto [original, flag] : {std::pair{utf8, 24}, {"\xFF\xFE" + widen(utf16), -1}}) {
+        write_file(target, original);
+        ASSERT_TRUE(launcher_steps(target, flag));
+        const std::string expected = read_file(target);
+        ASSERT_NE(expected, original);
+        // Allocations, then I/O failing once, then for good, at every point in
+        // turn until none fires: the file is untouched or wholly replaced, no
+        // temporary is left, a load cut short says why, and nothing leaks.
+        for (int fault : {0, 1, 2}) {
+            long n = -1; // ends as the number of failure points
+            for (bool fired = true; fired;) {
+                ++n;
+                write_file(target, original);
+                if (fault == 0) heap_fail_after(n);
+                else io_fail_after(n, fault == 2);
+                bool done = launcher_steps(target, flag);
+                fired = fault == 0 ? heap_fault_fired() : io_fault_fired();
+                heap_fail_after(-1);
+                io_fail_after(-1);
+                EXPECT_EQ(read_file(target), done ? expected : original) << "fault " << fault << " at " << n;
+                EXPECT_EQ(listing(), std::vector<std::string>{"config.xml"}) << n;
+                const int status = xml_document_get(0) ? xml_status(0) : 0;
+                EXPECT_TRUE(status == 0 || status == (fault ? XML_STATUS_READ_ERROR : XML_STATUS_OUT_OF_MEMORY)) << n;
+                xml_free(0);
+            }
+            EXPECT_GE(n, fault == 0 ? 20 : 3); // I/O: a read, a write, the flush and the move at least
+            std::printf("failure points of load, edit and save (%s): %ld\n", fault ? "I/O" : "allocation", n);
         }
-        EXPECT_GE(n, fault == 0 ? 20 : 3); // I/O: a read, a write, the flush and the move at least
-        std::printf("failure points of load, edit and save (%s): %ld\n", fault ? "I/O" : "allocation", n);
     }
 }
 
