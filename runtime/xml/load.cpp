@@ -9,6 +9,7 @@
 #include "runtime/core/heap.h"
 #include "runtime/core/inline.h"
 #include "runtime/files/convert.h"
+#include "runtime/xml/bytes.h"
 #include "runtime/xml/xml.h"
 
 namespace quillgate {
@@ -223,18 +224,8 @@ bool copy_ascii(char* to, const char* from, std::size_t n) {
         std::uint64_t last = load_word(from + n - 8);
         std::memcpy(to + n - 8, &last, 8);
         seen |= last;
-    } else if (n >= 4) {
-        std::uint32_t head, tail;
-        std::memcpy(&head, from, 4);
-        std::memcpy(&tail, from + n - 4, 4);
-        std::memcpy(to, &head, 4);
-        std::memcpy(to + n - 4, &tail, 4);
-        seen = head | tail;
     } else {
-        to[0] = from[0];
-        to[n / 2] = from[n / 2];
-        to[n - 1] = from[n - 1];
-        seen = static_cast<unsigned char>(from[0] | from[n / 2] | from[n - 1]);
+        seen = copy_below_8(to, from, n);
     }
     return (seen & high_bits) == 0;
 }

@@ -13,6 +13,7 @@
 #include "runtime/core/heap.h"
 #include "runtime/core/inline.h"
 #include "runtime/platform/replace.h"
+#include "runtime/xml/bytes.h"
 #include "runtime/xml/xml.h"
 
 namespace quillgate {
@@ -31,16 +32,8 @@ QUILLGATE_HOT_INLINE void copy_short(std::uint8_t* to, const unsigned char* from
         std::memcpy(&tail, from + n - 8, 8);
         std::memcpy(to, &head, 8);
         std::memcpy(to + n - 8, &tail, 8);
-    } else if (n >= 4) {
-        std::uint32_t head, tail;
-        std::memcpy(&head, from, 4);
-        std::memcpy(&tail, from + n - 4, 4);
-        std::memcpy(to, &head, 4);
-        std::memcpy(to + n - 4, &tail, 4);
     } else {
-        to[0] = from[0];
-        to[n / 2] = from[n / 2];
-        to[n - 1] = from[n - 1];
+        copy_below_8(to, from, n);
     }
 }
 
