@@ -22,6 +22,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "runtime/core/bytes.h"
 #include "runtime/core/heap.h"
 #include "runtime/core/inline.h"
 #include "runtime/files/convert.h"
@@ -163,18 +164,6 @@ constexpr std::uint64_t line_ends_in(std::uint64_t word) {
            bytes_below(word ^ every_byte(CR), every_byte(1));
 }
 
-std::uint64_t word_at(const std::uint8_t* bytes) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, bytes, 8);
-    return word;
-}
-
-// Whether a byte below 14 is LF, CR or zero (for the SSE2 scan).
-[[maybe_unused]] bool ends_line_below_14(std::uint8_t b) {
-    constexpr std::uint32_t line_ends = 1u << LF | 1u << CR | 1u;
-    return ((line_ends >> b) & 1) != 0;
-}
-
 // The index of the first LF, CR or zero byte, or n. A per-byte loop made the
 // scan the larger part of reading a line, so text is scanned many bytes at
 // a time: one cheap test passes over text, which seldom holds bytes below
@@ -196,15 +185,15 @@ QUILLGATE_HOT_INLINE std::size_t find_line_end(const std::uint8_t* bytes, std::s
         std::uint32_t marks = pair ? up_to_cr(k) | up_to_cr(k + 16) << 16 : up_to_cr(k);
         for (; marks != 0; marks &= marks - 1) {
             std::size_t at = k + static_cast<std::size_t>(std::countr_zero(marks));
-            if (ends_line_below_14(bytes[at])) return at;
+            if (ends_line(bytes[at])) return at;
         }
         k += pair ? 32 : 16;
     }
 #endif
     if constexpr (std::endian::native == std::endian::little) {
         for (; k + 16 <= n; k += 16) {
-            std::uint64_t low = word_at(bytes + k);
-            std::uint64_t high = word_at(bytes + k + 8);
+            std::uint64_t low = load_word(bytes + k);
+            std::uint64_t high = load_word(bytes + k + 8);
             if ((bytes_below(low, every_byte(14)) | bytes_below(high, every_byte(14))) == 0) continue;
             if (std::uint64_t marks = line_ends_in(low))
                 return k + static_cast<std::size_t>(std::countr_zero(marks)) / 8;
@@ -212,7 +201,7 @@ QUILLGATE_HOT_INLINE std::size_t find_line_end(const std::uint8_t* bytes, std::s
                 return k + 8 + static_cast<std::size_t>(std::countr_zero(marks)) / 8;
         }
         for (; k + 8 <= n; k += 8) {
-            if (std::uint64_t marks = line_ends_in(word_at(bytes + k)))
+            if (std::uint64_t marks = line_ends_in(load_word(bytes + k)))
                 return k + static_cast<std::size_t>(std::countr_zero(marks)) / 8;
         }
     }

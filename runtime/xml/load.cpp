@@ -6,10 +6,10 @@
 
 #include <expat.h>
 
+#include "runtime/core/bytes.h"
 #include "runtime/core/heap.h"
 #include "runtime/core/inline.h"
 #include "runtime/files/convert.h"
-#include "runtime/xml/bytes.h"
 #include "runtime/xml/xml.h"
 
 namespace quillgate {
@@ -204,12 +204,6 @@ inline char* pool_take(xml_document* document, std::size_t size, bool pointers) 
 constexpr std::uint64_t high_bits = 0x8080808080808080u;
 constexpr std::uint64_t low_bits = 0x0101010101010101u;
 
-std::uint64_t load_word(const void* p) {
-    std::uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    return word;
-}
-
 // Copies n bytes, n > 0, a word at a time (the last word may overlap the
 // one before; a short copy takes two overlapping halves or single bytes)
 // and tells whether they were all below 0x80.
@@ -345,17 +339,7 @@ std::uint32_t name_hash(const char* name, std::size_t length) {
         hash ^= load_word(name) * 0x9E3779B97F4A7C15u;
         hash ^= load_word(name + length - 8) * 0xC2B2AE3D27D4EB4Fu;
     } else if (length > 0) {
-        std::uint64_t bytes = 0;
-        if (length >= 4) {
-            std::uint32_t head, tail;
-            std::memcpy(&head, name, 4);
-            std::memcpy(&tail, name + length - 4, 4);
-            bytes = head | static_cast<std::uint64_t>(tail) << 32;
-        } else {
-            bytes = static_cast<unsigned char>(name[0]) | static_cast<unsigned char>(name[length / 2]) << 8 |
-                    static_cast<unsigned char>(name[length - 1]) << 16;
-        }
-        hash ^= bytes * 0x9E3779B97F4A7C15u;
+        hash ^= read_below_8(name, length) * 0x9E3779B97F4A7C15u;
     }
     return static_cast<std::uint32_t>(hash ^ (hash >> 32));
 }
@@ -370,15 +354,7 @@ bool same_bytes(const char* a, const char* b, std::size_t n) {
             if (load_word(a + i) != load_word(b + i)) return false;
         return load_word(a + n - 8) == load_word(b + n - 8);
     }
-    if (n >= 4) {
-        std::uint32_t x[2], y[2];
-        std::memcpy(&x[0], a, 4);
-        std::memcpy(&x[1], a + n - 4, 4);
-        std::memcpy(&y[0], b, 4);
-        std::memcpy(&y[1], b + n - 4, 4);
-        return x[0] == y[0] && x[1] == y[1];
-    }
-    return n == 0 || (a[0] == b[0] && a[n / 2] == b[n / 2] && a[n - 1] == b[n - 1]);
+    return n == 0 || read_below_8(a, n) == read_below_8(b, n);
 }
 
 // The slot that holds the name in a table of `slots` (a power of two), or

@@ -10,10 +10,10 @@
 #include <emmintrin.h>
 #endif
 
+#include "runtime/core/bytes.h"
 #include "runtime/core/heap.h"
 #include "runtime/core/inline.h"
 #include "runtime/platform/replace.h"
-#include "runtime/xml/bytes.h"
 #include "runtime/xml/xml.h"
 
 namespace quillgate {
