@@ -50,12 +50,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fuzz::require(xml_status(1) == 0, "the saved file parses");
             xml_document* reloaded = xml_document_get(1);
             // Text line ends may come back in another form where the styles
-            // differ: a file that opens with a line feed before its main
+            // differ (a file that opens with a line feed before its main
             // element keeps it in front of the new declaration, where it
-            // becomes the first line end.
+            // becomes the first line end): each tree's own line ends then
+            // count as one LF, and its other CRs and LFs as themselves.
             bool loose = original->line_end_style != reloaded->line_end_style ||
                          has_stray_line_feed(original->document_node, original->line_end_style);
-            fuzz::require(fuzz::dump(original->document_node, loose) == fuzz::dump(reloaded->document_node, loose),
+            fuzz::require(fuzz::dump(original->document_node, loose ? original->line_end_style : -1) ==
+                              fuzz::dump(reloaded->document_node, loose ? reloaded->line_end_style : -1),
                           "reloaded tree equals saved");
             fuzz::require((original->main_element == nullptr) == (reloaded->main_element == nullptr), "main element");
             fuzz::require(original->standalone == reloaded->standalone, "standalone");

@@ -63,9 +63,12 @@ Node* next_in_walk(Node* node, const xml_node* root) {
     return nullptr;
 }
 
-// Line ends as one LF each.
-inline std::string plain_line_ends(std::string s) {
-    for (std::size_t at; (at = s.find('\r')) != std::string::npos;) s.replace(at, s[at + 1] == '\n' ? 2 : 1, "\n");
+// The line ends of a file's style (1: CR LF, 4: CR) as one LF each, as a
+// reader takes them; every other CR and LF stays the character it is.
+inline std::string plain_line_ends(std::string s, int style) {
+    const std::string end = style == 1 ? "\r\n" : style == 4 ? "\r" : "";
+    for (std::size_t at = 0; !end.empty() && (at = s.find(end, at)) != std::string::npos; ++at)
+        s.replace(at, end.size(), "\n");
     return s;
 }
 
@@ -80,18 +83,21 @@ inline std::string show(const char* s) {
 }
 
 // One line per node in document order, indented by depth: kind, name,
-// [text] and the parent text before it, each only where present. With
-// `loose_line_ends`, text line ends are all LF and the counts are left
+// [text] and the parent text before it, each only where present. Given the
+// document's line-end style, the line ends of that style in the texts the
+// loader gives that style (all but the document node's and a DOCTYPE's,
+// which hold the file's bytes) are one LF each and the counts are left
 // out, for trees whose files chose different line-end styles.
-inline std::string dump(const xml_node* root, bool loose_line_ends = false) {
+inline std::string dump(const xml_node* root, int loose_line_ends = -1) {
     std::string out;
     int depth = 0;
     for (const xml_node* node = root; node != nullptr;) {
         out += std::string(static_cast<std::size_t>(depth) * 2, ' ') + std::to_string(node->kind);
         if (node->name != nullptr) out += " " + show(node->name);
+        bool styled = loose_line_ends >= 0 && node->kind != XML_NODE_DOCUMENT && node->kind != XML_NODE_DTD;
         if (node->text != nullptr)
-            out += " [" + show(loose_line_ends ? plain_line_ends(node->text).c_str() : node->text) + "]";
-        if (node->preceding_text_length != 0 && !loose_line_ends)
+            out += " [" + show(styled ? plain_line_ends(node->text, loose_line_ends).c_str() : node->text) + "]";
+        if (node->preceding_text_length != 0 && loose_line_ends < 0)
             out += " pre=" + std::to_string(node->preceding_text_length);
         for (int i = 0; i < node->attribute_count && node->attributes != nullptr; ++i)
             out += " " + show(node->attributes[2 * i]) + "=" + show(node->attributes[2 * i + 1]);
