@@ -9,7 +9,9 @@
 #include "runtime/core/bytes.h"
 #include "runtime/core/heap.h"
 #include "runtime/core/inline.h"
+#include "runtime/core/utf8.h"
 #include "runtime/files/convert.h"
+#include "runtime/xml/references.h"
 #include "runtime/xml/xml.h"
 
 namespace quillgate {
@@ -439,14 +441,70 @@ void note_appended(xml_document* document, std::size_t added) {
     if (document->load_state != nullptr) document->load_state->current.length += static_cast<std::int64_t>(added);
 }
 
+// One character of text from the parser, at in[*at], as the tree holds it;
+// *at moves to its last byte. Element text holds every character; what
+// another node's text cannot hold as a byte becomes "?" or a space (the
+// saver has no way to write it there), and counts as lost.
+// `event` is the current event's kind once looked up (-1 before).
+[[gnu::noinline]] std::size_t hold_in_text(xml_document* document, const unsigned char* in, std::size_t* at,
+                                           std::size_t count, char* out, int* event) {
+    std::size_t length = 0;
+    std::uint32_t c = utf8_decode(in + *at, count - *at, &length);
+    if (length == 0 || c == 0) {
+        ++document->replacements;
+        *out = '?';
+        return 1;
+    }
+    if (document->current_node->kind == XML_NODE_ELEMENT) {
+        if (c <= 0xFF && document->held_form != XML_HELD_LATIN1 && *event < 0) *event = xml_event_kind(document);
+        if (c <= 0xFF && *event == XML_EVENT_ENTITY && document->held_form == XML_HELD_UTF8) {
+            std::size_t held = static_cast<std::size_t>(xml_hold_expanded(in + *at, count - *at, out, &length));
+            *at += length - 1;
+            return held;
+        }
+        *at += length - 1;
+        bool reference = c > 0xFF || *event == XML_EVENT_CHARACTER_REFERENCE;
+        return static_cast<std::size_t>(xml_hold_parsed(document, c, reference, out));
+    }
+    *at += length - 1;
+    if (c <= 0xFF) {
+        *out = static_cast<char>(c);
+        return 1;
+    }
+    ++document->replacements;
+    *out = length == 2 ? '?' : ' ';
+    return 1;
+}
+
+// The copy of an attribute value, the index-th of its tag, as the tree
+// holds it; null when memory ran short.
+char* pool_value(xml_document* document, const char* utf8, int index) {
+    std::size_t length = std::strlen(utf8);
+    char* copy = pool_take(document, length + 1, false);
+    if (copy == nullptr) copy = static_cast<char*>(heap_alloc(length + 1));
+    if (copy == nullptr || copy_ascii(copy, utf8, length + 1)) return copy;
+    text held;
+    if (xml_hold_attribute_value(document, utf8, index, &held) && held.size() <= length) {
+        std::memcpy(copy, held.c_str(), held.size() + 1);
+        return copy;
+    }
+    if (xml_separately_owned(copy)) heap_free(copy);
+    if (held.empty()) return nullptr;
+    copy = pool_take(document, held.size() + 1, false);
+    if (copy == nullptr) copy = static_cast<char*>(heap_alloc(held.size() + 1));
+    if (copy != nullptr) std::memcpy(copy, held.c_str(), held.size() + 1);
+    return copy;
+}
+
 // The body of xml_append_text, which the text handler runs in place.
 QUILLGATE_HOT_INLINE void append_text(xml_document* document, const unsigned char* in, std::size_t count) {
-    // Each line feed may become CR LF: room for that, rather than a pass to
-    // count them.
-    std::size_t extra = document->line_end_style == 1 ? count : 0;
-    char* out = grow_text(document, extra + count);
+    // Each line feed may become CR LF, and each character that is not the
+    // file's own byte takes a marker in front: room for that (neither more
+    // than doubles a byte), rather than a pass to count them.
+    char* out = grow_text(document, 2 * count);
     if (out == nullptr) return stop_for_memory(document);
     char* start = out;
+    int event = -1;
     for (std::size_t i = 0; i < count; ++i) {
         // Plain ASCII up to the next line feed is its own Latin-1: whole
         // words of it are copied as they are read (the room taken covers
@@ -466,21 +524,8 @@ QUILLGATE_HOT_INLINE void append_text(xml_document* document, const unsigned cha
             } else {
                 *out++ = document->line_end_style == 4 ? '\r' : '\n';
             }
-        } else if (b >= 0xC0 && b <= 0xDF) {
-            unsigned code = (b & 0x1Fu) << 6;
-            if (i + 1 < count) code |= in[++i] & 0x3Fu;
-            // One byte per character: what ISO-8859-1 cannot hold becomes
-            // "?", never a byte that would end or shorten the string.
-            *out++ = code < 256 ? static_cast<char>(code) : '?';
-            if (code >= 256) ++document->replacements;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            i += 2;
-            *out++ = ' ';
-            ++document->replacements;
-        } else if (b >= 0xF0 && b <= 0xF7) {
-            i += 3;
-            *out++ = ' ';
-            ++document->replacements;
+        } else {
+            out += hold_in_text(document, in, &i, count, out, &event);
         }
     }
     *out = '\0';
@@ -520,7 +565,8 @@ void on_start(void* user_data, const XML_Char* name, const XML_Char** attributes
     node->attributes = array;
     node->attribute_count = static_cast<std::int16_t>(strings / 2);
     for (std::size_t i = 0; i < strings; ++i) {
-        array[i] = i % 2 == 0 ? pool_name(document, attributes[i]) : xml_pool_strdup(document, attributes[i]);
+        array[i] = i % 2 == 0 ? pool_name(document, attributes[i])
+                              : pool_value(document, attributes[i], static_cast<int>(i / 2));
         if (array[i] == nullptr) return stop_for_memory(document);
     }
 }
@@ -535,8 +581,22 @@ void on_text(void* user_data, const XML_Char* bytes, int length) {
         append_text(document, reinterpret_cast<const unsigned char*>(bytes), static_cast<std::size_t>(length));
 }
 
+// An entity reference the parser did not expand (one to an external entity
+// it does not read) stays in element text as the reference it was.
+void hold_entity_reference(xml_document* document, const char* bytes, int length) {
+    char* out = grow_text(document, static_cast<std::size_t>(length) + 1);
+    if (out == nullptr) return stop_for_memory(document);
+    *out = xml_held_marker;
+    note_appended(document, 1 + utf8_to_latin1_into(bytes, static_cast<std::size_t>(length), out + 1));
+}
+
 void on_default(void* user_data, const XML_Char* bytes, int length) {
-    if (xml_document* document = loading(user_data)) xml_append_raw(document, bytes, length);
+    xml_document* document = loading(user_data);
+    if (document == nullptr) return;
+    const xml_node* node = document->current_node;
+    if (node != nullptr && node->kind == XML_NODE_ELEMENT && length > 2 && bytes[0] == '&' && bytes[length - 1] == ';')
+        return hold_entity_reference(document, bytes, length);
+    xml_append_raw(document, bytes, length);
 }
 
 void on_comment(void* user_data, const XML_Char* data) {
@@ -575,6 +635,23 @@ void on_doctype_end(void* user_data) {
     xml_close_node(document);
 }
 
+bool has_byte_order_mark(const xml_load_state& state);
+
+// A UTF-16 file shows a mark or one zero byte among its first two.
+bool utf16_file(const xml_load_state& state) {
+    const unsigned char* b = state.lead;
+    bool zero = state.lead_count >= 2 && (b[0] == 0) != (b[1] == 0);
+    return zero || (state.lead_count >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF)));
+}
+
+// How the tree holds characters, from what the file's first bytes and its
+// declaration (when it has one, it comes before any content) say.
+void choose_held_form(xml_document* document) {
+    const xml_load_state* state = document->load_state;
+    bool utf16 = state != nullptr && document->utf8_mark == 0 && utf16_file(*state);
+    xml_choose_held_form(document, document->declared_encoding, utf16, document->utf8_mark != 0);
+}
+
 bool same_name(const char* a, const char* b) {
     for (; *a != '\0' && *b != '\0'; ++a, ++b) {
         char x = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 32) : *a;
@@ -601,6 +678,12 @@ void on_declaration(void* user_data, const XML_Char* version, const XML_Char* en
         }
     }
     document->standalone = standalone;
+    document->has_declaration = 1;
+    if (encoding != nullptr) {
+        document->declared_encoding = xml_pool_strdup(document, encoding);
+        if (document->declared_encoding == nullptr) return stop_for_memory(document);
+    }
+    choose_held_form(document);
 }
 
 void on_instruction(void* user_data, const XML_Char* target, const XML_Char* data) {
@@ -677,6 +760,7 @@ void read_and_parse(xml_document* document, XML_Parser parser, xml_byte_source* 
             fed = got - 3;
             document->utf8_mark = 1;
         }
+        if (total == got) choose_held_form(document);
         // A file that delivers nothing before its size is reached has shrunk
         // under us: what arrived is all there is, so the parse ends here.
         bool final = got == 0 || total >= source->size;
@@ -876,6 +960,9 @@ std::intptr_t xml_load_from(object_id slot, xml_byte_source* source, int encodin
     document->last_closed_child = nullptr;
     document->text_counter = 0;
     document->line_end_style = 0;
+    document->has_declaration = 0;
+    document->declared_encoding = nullptr;
+    document->held_form = XML_HELD_LATIN1;
     // The first block is sized to the file, whose strings it will mostly
     // hold: the file's size behind the header words.
     std::size_t first = static_cast<std::size_t>(source->size) + sizeof(xml_pool_block);
@@ -898,7 +985,8 @@ std::intptr_t xml_load_from(object_id slot, xml_byte_source* source, int encodin
     // UTF-8 must say UTF-8 when saved, or its non-ASCII bytes would be read
     // back as two characters each. A UTF-8 mark says so louder than any
     // declaration.
-    bool utf8_file = document->utf8_mark != 0 || (!has_byte_order_mark(state) && !state.declared_other_encoding);
+    bool utf8_file = document->utf8_mark != 0 ||
+                     (!has_byte_order_mark(state) && !utf16_file(state) && !state.declared_other_encoding);
     document->declare_utf8 = encoding == 24 && utf8_file ? 1 : 0;
     document->load_state = nullptr;
     document->parser = nullptr;

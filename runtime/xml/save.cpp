@@ -13,6 +13,7 @@
 #include "runtime/core/bytes.h"
 #include "runtime/core/heap.h"
 #include "runtime/core/inline.h"
+#include "runtime/core/utf8.h"
 #include "runtime/platform/replace.h"
 #include "runtime/xml/xml.h"
 
@@ -86,22 +87,6 @@ std::string_view line_end_escape(const unsigned char* bytes, std::size_t i, std:
     return style == 1 || style == 4 ? "&#10;" : std::string_view{};
 }
 
-// The length of the well-formed UTF-8 sequence at bytes[i] (within count),
-// or 0 when the byte starts none.
-std::size_t utf8_sequence(const unsigned char* bytes, std::size_t i, std::size_t count) {
-    unsigned char b = bytes[i];
-    std::size_t n = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
-    if (n == 0 || count - i < n) return 0;
-    // The second byte's range rules out overlong forms, surrogates and
-    // values above U+10FFFF.
-    unsigned char low = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
-    unsigned char high = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
-    if (bytes[i + 1] < low || bytes[i + 1] > high) return 0;
-    for (std::size_t k = 2; k < n; ++k)
-        if (bytes[i + k] < 0x80 || bytes[i + k] > 0xBF) return 0;
-    return n;
-}
-
 // For each escape mode, the bytes that are written as they are in 8-bit
 // output, and in UTF-8 output, which also re-encodes or checks the bytes
 // from 0x80 up. The terminator is never plain, so a scan stops at it.
@@ -114,7 +99,8 @@ struct pass_table {
                 bool markup = b == '<' || b == '>' || b == '&';
                 bool attribute_only = b == '\'' || b == '"' || b == '\t';
                 bool line_end = b == '\n' || b == '\r';
-                plain[mode][b] = b != 0 && !((markup || line_end) && mode != ESCAPE_NONE) &&
+                bool held = b == xml_held_marker;
+                plain[mode][b] = b != 0 && !((markup || line_end || held) && mode != ESCAPE_NONE) &&
                                  !(attribute_only && mode == ESCAPE_ATTRIBUTE);
                 ascii[mode][b] = plain[mode][b] && b < 0x80;
             }
@@ -147,7 +133,10 @@ template <int mode, bool stop_high>
 QUILLGATE_HOT_INLINE unsigned stops_in(__m128i chunk, int style, unsigned pair_break) {
     auto is = [chunk](char c) { return _mm_cmpeq_epi8(chunk, _mm_set1_epi8(c)); };
     __m128i hits = stop_high ? chunk : _mm_setzero_si128(); // the sign bit is the mask bit
-    if (mode != ESCAPE_NONE) hits = _mm_or_si128(hits, _mm_or_si128(_mm_or_si128(is('<'), is('>')), is('&')));
+    if (mode != ESCAPE_NONE) {
+        hits = _mm_or_si128(hits, _mm_or_si128(_mm_or_si128(is('<'), is('>')), is('&')));
+        hits = _mm_or_si128(hits, is(xml_held_marker));
+    }
     if (mode == ESCAPE_ATTRIBUTE) {
         hits = _mm_or_si128(hits, _mm_or_si128(_mm_or_si128(is('\''), is('"')), is('\t')));
         hits = _mm_or_si128(hits, _mm_or_si128(is('\n'), is('\r')));
@@ -259,9 +248,10 @@ QUILLGATE_HOT_INLINE std::size_t copy_run(std::uint8_t* out, std::size_t room, c
     }
 }
 
-// UTF-8 output re-encodes or checks every byte from 0x80 up.
+// UTF-8 output re-encodes every byte from 0x80 up; a UTF-8 file's own
+// bytes go out as they stood, well-formed or not.
 template <output encoding>
-constexpr bool stops_high = encoding != output::latin1;
+constexpr bool stops_high = encoding == output::utf8;
 
 std::size_t room_of(const xml_writer* writer) { return writer->room > 0 ? static_cast<std::size_t>(writer->room) : 0; }
 
@@ -272,6 +262,9 @@ std::size_t room_of(const xml_writer* writer) { return writer->room > 0 ? static
 // else goes one unit at a time. The escapes go by `mode` as given, the scan
 // by `plain_mode`, the mode it stands for; the walk calls this only where
 // its own copies stop, so it stays out of the walk's code.
+template <output encoding>
+int emit_held(const unsigned char* bytes, std::size_t count, xml_writer* writer, std::size_t* size);
+
 template <output encoding, int plain_mode>
 [[gnu::noinline]] int emit_in(const unsigned char* bytes, std::size_t count, int mode, xml_writer* writer) {
     std::size_t i = 0;
@@ -293,18 +286,11 @@ template <output encoding, int plain_mode>
         std::int32_t covered = 1;
         if (mode == ESCAPE_TEXT && (b == '\r' || b == '\n'))
             escape = line_end_escape(bytes, i, count, writer->line_end_style, &covered);
-        char reference[8];
-        if (encoding == output::utf8_bytes && b >= 0x80) {
-            covered = static_cast<std::int32_t>(utf8_sequence(bytes, i, count));
-            if (covered == 0) {
-                covered = 1;
-                // A reference only where the parser decodes one; elsewhere
-                // (names, comments) there is no other way to write the byte.
-                if (mode != ESCAPE_NONE) {
-                    int n = std::snprintf(reference, sizeof reference, "&#%u;", static_cast<unsigned>(b));
-                    escape = {reference, static_cast<std::size_t>(n)};
-                }
-            }
+        if (b == static_cast<unsigned char>(xml_held_marker) && mode != ESCAPE_NONE) {
+            std::size_t size = 0;
+            if (emit_held<encoding>(bytes + i, count - i, writer, &size) == 0) return 0;
+            i += size;
+            continue;
         }
         const char* piece = escape.empty() ? reinterpret_cast<const char*>(bytes + i) : escape.data();
         auto size = escape.empty() ? covered : static_cast<std::int32_t>(escape.size());
@@ -326,6 +312,31 @@ template <output encoding, int plain_mode>
         i += static_cast<std::size_t>(covered);
     }
     return 1;
+}
+
+// A held character or entity reference at bytes[0], a marker, into the
+// output; `size` receives the bytes it covers. UTF-8 output writes the
+// character itself; the others a reference, which every reader decodes
+// alike. A marker that holds nothing well-formed is dropped.
+template <output encoding>
+int emit_held(const unsigned char* bytes, std::size_t count, xml_writer* writer, std::size_t* size) {
+    *size = 1;
+    if (count > 1 && bytes[1] == '&') {
+        const void* end = std::memchr(bytes + 1, ';', count - 1);
+        if (end == nullptr) return 1;
+        *size = static_cast<std::size_t>(static_cast<const unsigned char*>(end) - bytes) + 1;
+        return emit_in<encoding, ESCAPE_NONE>(bytes + 1, *size - 1, ESCAPE_NONE, writer);
+    }
+    std::size_t length = 0;
+    std::uint32_t c = utf8_decode(bytes + 1, count - 1, &length);
+    if (length == 0) return 1;
+    *size = 1 + length;
+    if (encoding == output::utf8 || encoding == output::utf8_bytes)
+        return put(writer, reinterpret_cast<const char*>(bytes + 1), static_cast<std::int32_t>(length));
+    char reference[16];
+    int n = std::snprintf(reference, sizeof reference, "&#x%04X;", static_cast<unsigned>(c));
+    return emit_in<encoding, ESCAPE_NONE>(reinterpret_cast<const unsigned char*>(reference),
+                                          static_cast<std::size_t>(n), ESCAPE_NONE, writer);
 }
 
 // emit_in for a mode known only when the program runs.
@@ -551,6 +562,28 @@ int finish_content(emitter_type& out, content_position& at) {
     return 1;
 }
 
+// A CDATA section's text. A section holds no reference, so one that holds
+// characters its encoding lacks closes around each run of them, which go
+// out as the references element text has.
+template <class emitter_type>
+int write_cdata(emitter_type& out, const char* text) {
+    if (text == nullptr) return 1;
+    for (;;) {
+        const char* held = std::strchr(text, xml_held_marker);
+        if (held == nullptr) return out.none(text);
+        const char* end = held;
+        while (*end == xml_held_marker) {
+            std::size_t length = 0;
+            utf8_decode(reinterpret_cast<const unsigned char*>(end + 1), std::strlen(end + 1), &length);
+            end += 1 + length;
+        }
+        if (out.text(text, static_cast<std::size_t>(held - text), ESCAPE_NONE) == 0 || out.markup("]]>") == 0 ||
+            out.text(held, static_cast<std::size_t>(end - held), ESCAPE_TEXT) == 0 || out.markup("<![CDATA[") == 0)
+            return 0;
+        text = end;
+    }
+}
+
 // Writes a node that has no content of its own to walk (everything but the
 // document node, DOCTYPE nodes and elements that hold something), or the
 // start tag of one that has. `opens` tells which.
@@ -559,7 +592,7 @@ QUILLGATE_HOT_INLINE int write_head(emitter_type& out, xml_node* node, bool* ope
     *opens = false;
     switch (node->kind) {
     case XML_NODE_COMMENT: return out.markup("<!--") && out.none(node->text) && out.markup("-->");
-    case XML_NODE_CDATA: return out.markup("<![CDATA[") && out.none(node->text) && out.markup("]]>");
+    case XML_NODE_CDATA: return out.markup("<![CDATA[") && write_cdata(out, node->text) && out.markup("]]>");
     // The comments and instructions of an internal subset are children of
     // the DOCTYPE node, placed in its text as an element's children are.
     case XML_NODE_DTD: *opens = true; return 1;
@@ -679,11 +712,35 @@ int xml_write_node(xml_node* root, xml_writer* writer) {
     return write_tree<output::writer>(root, writer);
 }
 
+namespace {
+
+// The encoding name the declaration gives: the one the file declared where
+// its bytes go out as they stood under it, else the output's own.
+const char* declared_name(const xml_document* document, int encoding) {
+    const char* declared = document->declared_encoding;
+    if (encoding == 25) return "UTF-16";
+    bool kept = encoding == 24 && declared != nullptr && document->keeps_declared_name != 0;
+    if (encoding == 2 || document->declare_utf8 != 0)
+        return kept && document->held_form == XML_HELD_UTF8 ? declared : "UTF-8";
+    return kept && document->held_form != XML_HELD_UTF8 ? declared : "ISO-8859-1";
+}
+
+// After a declaration the file did not have, the file's own line end.
+const char* line_end_after_declaration(const xml_document* document) {
+    if (document->has_declaration != 0) return "";
+    switch (document->line_end_style) {
+    case 1: return "\r\n";
+    case 2: return "\n";
+    case 4: return "\r";
+    default: return "";
+    }
+}
+
+} // namespace
+
 int xml_write_document(xml_document* document, xml_writer* writer, int encoding, int flags) {
-    const char* head = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"";
     if (encoding == 25) {
         writer->emit = xml_emit_utf16;
-        head = "<?xml version=\"1.0\" encoding=\"UTF-16\"";
         if ((flags & XML_SAVE_BOM) != 0 && writer->room >= 2) {
             *writer->cursor++ = 0xFF;
             *writer->cursor++ = 0xFE;
@@ -695,7 +752,6 @@ int xml_write_document(xml_document* document, xml_writer* writer, int encoding,
         // had goes back in front.
         bool file_bytes = encoding != 2;
         writer->emit = file_bytes ? xml_emit_utf8_bytes : xml_emit_utf8;
-        head = "<?xml version=\"1.0\" encoding=\"UTF-8\"";
         bool mark = (flags & XML_SAVE_BOM) != 0 || (file_bytes && document->utf8_mark != 0);
         if (mark && writer->room >= 3) {
             *writer->cursor++ = 0xEF;
@@ -709,10 +765,12 @@ int xml_write_document(xml_document* document, xml_writer* writer, int encoding,
     writer->line_end_style = document->line_end_style;
     if ((flags & XML_SAVE_NO_DECLARATION) == 0) {
         emitter<output::writer> out(writer);
-        if (out.none(head) == 0) return 0;
+        if (out.none("<?xml version=\"1.0\" encoding=\"") == 0 || out.none(declared_name(document, encoding)) == 0 ||
+            out.none("\"") == 0)
+            return 0;
         if (document->standalone == 0 && out.none(" standalone=\"no\"") == 0) return 0;
         if (document->standalone == 1 && out.none(" standalone=\"yes\"") == 0) return 0;
-        if (out.markup("?>") == 0) return 0;
+        if (out.markup("?>") == 0 || out.none(line_end_after_declaration(document)) == 0) return 0;
     }
     if (document->document_node == nullptr) return 1;
     return xml_write_node(document->document_node, writer);

@@ -11,6 +11,7 @@
 
 #include "runtime/core/pool.h"
 #include "runtime/core/slots.h"
+#include "runtime/core/text.h"
 #include "runtime/platform/file_io.h"
 
 namespace quillgate {
@@ -80,7 +81,47 @@ struct xml_document {
     std::int32_t replacements;
     // While xml_load runs: the text sizes of the open nodes; null otherwise.
     xml_load_state* load_state;
+    // 1 when the file opened with an XML declaration; the encoding name it
+    // gave, as it was spelt (a pool string), or null.
+    std::int32_t has_declaration;
+    const char* declared_encoding;
+    // How the tree holds characters (XML_HELD_*), and for XML_HELD_CHARSET
+    // what the declared set's bytes from 0x80 up mean (0 where a byte is no
+    // character by itself).
+    std::int32_t held_form;
+    std::uint16_t charset_bytes[128];
+    // 1 when a save may name the declared encoding: the file's bytes are
+    // in it (not a UTF-16 file, which an 8-bit tree saves as ISO-8859-1).
+    std::int32_t keeps_declared_name;
 };
+
+// How an 8-bit tree holds a character that a reference or a UTF-16 file
+// gave it. Characters its file spells in bytes are those bytes. Any other is
+// held as the bytes that mean it in the encoding the document is saved in,
+// and where that has none, as xml_held_marker followed by the character in
+// UTF-8, which a save writes back as a character reference. XML text never
+// holds the byte 0x01, so the marker cannot be mistaken; and a character has
+// one form only, so a lookup or comparison sees the character, not how the
+// file spelt it (&#x516C; and &#20844; are one). The marker followed by "&"
+// holds an entity reference the parser did not expand, through its ";".
+constexpr char xml_held_marker = '\x01';
+// The most bytes xml_hold_character writes.
+constexpr int xml_held_max = 5;
+// The file's own bytes are UTF-8: every character as its UTF-8 bytes.
+constexpr std::int32_t XML_HELD_UTF8 = 1;
+// Up to U+00FF as one byte (ISO-8859-1, and every tree that is not a UTF-8
+// or 8-bit file's own bytes).
+constexpr std::int32_t XML_HELD_LATIN1 = 2;
+// ASCII, and what the declared 8-bit set has one byte for.
+constexpr std::int32_t XML_HELD_CHARSET = 3;
+
+// The bytes that hold `code_point` in the document's tree, into `out`
+// (xml_held_max bytes); their count.
+int xml_hold_character(const xml_document* document, std::uint32_t code_point, char* out);
+// Held text back to the characters it means, as UTF-16 little-endian bytes;
+// false when a byte means no character in the document's encoding (or
+// memory ran short).
+bool xml_held_to_utf16(const xml_document* document, const char* held, std::size_t size, text* utf16);
 
 struct xml_pool_block {
     xml_pool_block* next; // the next older block

@@ -45,9 +45,11 @@ TEST_F(Load, TreesAndFieldsOfEachKindOfFile) {
         {"<!DOCTYPE h PUBLIC \"-//P//EN\" 'say \"hi\".dtd' [<!ENTITY e 'f'>]><h/>", 24,
          "4 [<!DOCTYPE h PUBLIC \"-//P//EN\" 'say \"hi\".dtd' [<!ENTITY e 'f'>]>]"},
         // The subset as written; its comment and instruction are the DOCTYPE's
-        // children; &e; arrives as its replacement text, &amp; as "&".
+        // children; &e; arrives as its replacement text, &amp; as "&", a
+        // reference in the UTF-8 file's own form.
         {"<!DOCTYPE a [\n<!ENTITY e \"vw\">\n<!--c--><?p d?>\n]>\n<a>&e;|&amp;|&#233;</a>", 24,
-         "  4 [<!DOCTYPE a [\\n<!ENTITY e \"vw\">\\n\\n]>]\n    2 [c] pre=31\n    5 p [d]\n  1 a [vw|&|\\xE9] pre=1\n"},
+         "  4 [<!DOCTYPE a [\\n<!ENTITY e \"vw\">\\n\\n]>]\n    2 [c] pre=31\n    5 p [d]\n  1 a [vw|&|\\xC3\\xA9] "
+         "pre=1\n"},
         // Flag 24: the file's bytes as they are, and the file is UTF-8 to others.
         {utf8, 24, "utf8=1 main=a\n0\n  1 a [\\xC3\\xA9] b=\\xC3\\xA9"},
         // A byte-order mark changes nothing: the bytes stay as they are.
@@ -57,16 +59,22 @@ TEST_F(Load, TreesAndFieldsOfEachKindOfFile) {
         {"<?xml version=\"1.0\" encoding=\"utf-16\"?><a/>", 2, "encoding=2 "},
         {"<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>", 24, "utf8=1"},
         {latin1, 24, "utf8=0"},
-        // Above U+00FF: "?" in names, values and short text; a space for each
-        // character of three or four bytes.
+        // Above U+00FF: held behind the marker in values and element text;
+        // "?" in names, comments and instructions, which cannot hold it.
         {"<\xC4\x80 v=\"\xE2\x82\xAC\">\xC4\x81\xDF\xBF\xE0\xA0\x80\xF0\x9F\x98\x80\xC3\xBF</\xC4\x80>", -1,
-         "1 ? [??  \\xFF] v=?"},
+         "1 ? [\\x01\\xC4\\x81\\x01\\xDF\\xBF\\x01\\xE0\\xA0\\x80\\x01\\xF0\\x9F\\x98\\x80\\xFF] "
+         "v=\\x01\\xE2\\x82\\xAC"},
         {"<a><!--\xC4\x80--><?p \xC4\x80?></a>", -1, "    2 [?]\n    5 p [?]"},
         // UTF-16 with its mark; attributes stay in file order.
         {"\xFF\xFE" + widen("<e a=\"1\" b='2'>\r\n\xE9</e>"), 25,
          "lines=1 encoding=25 standalone=-1 utf8=0 main=e\n0\n  1 e [\\r\\n\\xE9] a=1 b=2\n"},
-        // Each character above U+00FF that became "?" or spaces is counted.
-        {"<\xC4\x80 v='\xE2\x82\xAC \xC3\xA9'><!--\xF0\x9F\x98\x80-->&#x100;</\xC4\x80>", 2, "repl=4 "},
+        // Each character above U+00FF that became "?" or a space is counted.
+        {"<\xC4\x80 v='\xE2\x82\xAC \xC3\xA9'><!--\xF0\x9F\x98\x80-->&#x100;</\xC4\x80>", 2, "repl=2 "},
+        // 8-bit files: a reference in the form of the declared set, else
+        // held; the file's own bytes as they are.
+        {"<?xml version='1.0' encoding='windows-1251'?><a v='&#x0422;\xD2'>&#x516C;&#20844;&#xE9;\xE9</a>", 24,
+         "repl=0 status=0 lines=0 encoding=24 standalone=-1 utf8=0 main=a\n0\n  1 a "
+         "[\\x01\\xE5\\x85\\xAC\\x01\\xE5\\x85\\xAC\\x01\\xC3\\xA9\\xE9] v=\\xD2\\xD2\n"},
         {"<a>", 24, "status=3 "},
         {"   \n ", 24, "status=3 lines=2 encoding=24 standalone=-1 utf8=1 main=-"},
     };
@@ -148,12 +156,23 @@ TEST_F(Save, BytesOfEachKindOfDocument) {
         {"<a/>", 2, XML_SAVE_BOM | bare, "\xEF\xBB\xBF<a/>"},
         // The internal subset keeps its comments and instructions in place.
         {"<!DOCTYPE r [\n<!-- c -->\n<?p d?>\n<!ENTITY e 'x'>\n]>\n<r/>", 24, 0,
-         utf8_head + "<!DOCTYPE r [\n<!-- c -->\n<?p d?>\n<!ENTITY e 'x'>\n]>\n<r/>"},
+         utf8_head + "\n<!DOCTYPE r [\n<!-- c -->\n<?p d?>\n<!ENTITY e 'x'>\n]>\n<r/>"},
         // What a reader would change: a tab in a value, a CR that is no line end.
-        {"<r a='x&#9;y'>1&#13;2\n3</r>", 24, 0, utf8_head + "<r a=\"x&#9;y\">1&#13;2\n3</r>"},
-        {"<r>1&#13;2\r\n3&#13;</r>", 24, 0, utf8_head + "<r>1&#13;2\r\n3&#13;</r>"},
-        // Bytes that are no UTF-8 go out as references, UTF-8 as it is.
-        {"<r a='&#233;'>&#163;\xC3\xA9</r>", 24, 0, utf8_head + "<r a=\"&#233;\">&#163;\xC3\xA9</r>"},
+        {"<r a='x&#9;y'>1&#13;2\n3</r>", 24, 0, utf8_head + "\n<r a=\"x&#9;y\">1&#13;2\n3</r>"},
+        {"<r>1&#13;2\r\n3&#13;</r>", 24, 0, utf8_head + "\r\n<r>1&#13;2\r\n3&#13;</r>"},
+        // A UTF-8 file's bytes go out as they stood, UTF-8 or not; its
+        // references as UTF-8; an entity it does not read as its reference.
+        {"<r a='&#233;\xFF\xFE\xC3'>&#163;\xC3\xA9</r>", 24, 0,
+         utf8_head + "<r a=\"\xC3\xA9\xFF\xFE\xC3\">\xC2\xA3\xC3\xA9</r>"},
+        {"<!DOCTYPE r [<!ENTITY x SYSTEM 'x.xml'>]><r>&x;&amp;</r>", 24, bare,
+         "<!DOCTYPE r [<!ENTITY x SYSTEM 'x.xml'>]><r>&x;&amp;</r>"},
+        // Another 8-bit set keeps its name and its bytes; what it lacks goes
+        // out as a reference, one spelling for each character.
+        {"<?xml version=\"1.0\" encoding=\"Windows-1252\"?>\r\n<a b='&#20844;'>\x80&#x20AC;&#x516c;</a>", 24, 0,
+         "<?xml version=\"1.0\" encoding=\"Windows-1252\"?>\r\n<a b=\"&#x516C;\">\x80\x80&#x516C;</a>"},
+        // A UTF-16 file keeps every character under ISO-8859-1.
+        {"\xFF\xFE" + widen("<a>x") + std::string("\x6C\x51", 2) + widen("</a>"), 24, 0,
+         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>x&#x516C;</a>"},
         {"\xEF\xBB\xBF<r a='\xE4\xB8\x8A'>\xF0\x9F\x98\x80</r>", 24, 0,
          "\xEF\xBB\xBF" + utf8_head + "<r a=\"\xE4\xB8\x8A\">\xF0\x9F\x98\x80</r>"},
         {"x", 24, bare, ""}, // nothing at all in the document node
@@ -167,9 +186,9 @@ TEST_F(Save, BytesOfEachKindOfDocument) {
 TEST_F(Save, EscapesTextRunsAndWhatIsWrittenAsItStands) {
     ASSERT_NE(load_memory(0, "<a v=''>x<b/>yy<c/>z<!--c--><![CDATA[d]]></a>", 24), 0);
     xml_node* a = xml_root_element(0);
-    set_text(a, "<>&'\"\n\r\t\x01\xE9");
-    xml_set_attribute(a, "v", "<>&'\"\n\r\t\x01\xE9");
-    const std::string text = "&lt;&gt;&amp;'\"", value = "&lt;&gt;&amp;&apos;&quot;&#10;&#13;&#9;\x01";
+    set_text(a, "<>&'\"\n\r\t\x02\xE9");
+    xml_set_attribute(a, "v", "<>&'\"\n\r\t\x02\xE9");
+    const std::string text = "&lt;&gt;&amp;'\"", value = "&lt;&gt;&amp;&apos;&quot;&#10;&#13;&#9;\x02";
     const std::string children = "<b/><c/><!--a--b--><![CDATA[]]>]]>"; // comment and CDATA texts unchanged
     set_text(xml_node_from_path(a, "#comment"), "a--b");
     set_text(xml_node_from_path(a, "#cdata"), "]]>");
@@ -177,11 +196,11 @@ TEST_F(Save, EscapesTextRunsAndWhatIsWrittenAsItStands) {
         child->preceding_text_length = 0;
     // A line feed in the text of a CR LF document is no line end of it.
     for (auto [encoding, style, e9] :
-         {std::tuple{24, 0, "&#233;"}, {2, 0, "\xC3\xA9"}, {25, 0, "\xE9"}, {24, 1, "&#233;"}}) {
+         {std::tuple{24, 0, "\xE9"}, {2, 0, "\xC3\xA9"}, {25, 0, "\xE9"}, {24, 1, "\xE9"}}) {
         xml_document_get(0)->encoding = encoding;
         xml_document_get(0)->line_end_style = style;
         std::string expected = "<a v=\"" + value + e9 + "\">" + children + text + (style == 1 ? "&#10;" : "\n") +
-                               "&#13;\t\x01" + e9 + "</a>";
+                               "&#13;\t\x02" + e9 + "</a>";
         EXPECT_EQ(saved(0, bare), encoding == 25 ? widen(expected) : expected) << encoding;
     }
     // A count that runs past the text: the rest goes before the child; large
@@ -192,7 +211,7 @@ TEST_F(Save, EscapesTextRunsAndWhatIsWrittenAsItStands) {
     set_text(a, big);
     xml_node_from_path(a, "c")->preceding_text_length = 100000;
     big.replace(4095, 1, "&amp;");
-    EXPECT_TRUE(saved(0, bare) == "<a v=\"" + value + "&#233;\"><b/>" + big + "<c/><!--a--b--><![CDATA[]]>]]></a>");
+    EXPECT_TRUE(saved(0, bare) == "<a v=\"" + value + "\xE9\"><b/>" + big + "<c/><!--a--b--><![CDATA[]]>]]></a>");
 
     // The emitters on their own: lengths, absent texts, mode 2.
     std::uint8_t buffer[xml_save_buffer_size];
