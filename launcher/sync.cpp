@@ -8,8 +8,10 @@
 #include "launcher/kit_paths.h"
 #include "runtime/core/heap.h"
 #include "runtime/core/text.h"
+#include "runtime/core/utf8.h"
 #include "runtime/files/convert.h"
 #include "runtime/files/files.h"
+#include "runtime/files/whole_file.h"
 #include "runtime/frame.h"
 #include "runtime/platform/file_io.h"
 #include "runtime/platform/path.h"
@@ -62,11 +64,12 @@ constexpr int memory_short = -1;
 constexpr int cannot_hold = 0;
 constexpr int converted = 1;
 
-// A folder (in the ANSI code page, as the launcher holds it) in the text
-// form of a document: UTF-8 for one saved as UTF-8, else one byte per
-// character. A folder that the code page itself did not hold without loss,
-// or a character the form has no byte for, gives cannot_hold.
-int folder_in_form(const char* ansi, bool utf8, text* out) {
+// A folder (in the ANSI code page, as the launcher holds it) in the form
+// the document's tree holds text in: every character the document's
+// encoding has as its bytes, every other as the reference it is saved as.
+// A folder the code page itself did not hold without loss gives
+// cannot_hold.
+int folder_in_form(const char* ansi, const xml_document* document, text* out) {
     text wide = ansi_to_utf16(ansi);
     if (wide.empty()) return memory_short;
     const auto* units = reinterpret_cast<const std::uint16_t*>(wide.c_str());
@@ -74,81 +77,45 @@ int folder_in_form(const char* ansi, bool utf8, text* out) {
     text back = utf16_to_ansi(units, count);
     if (back.empty()) return memory_short;
     if (back != std::string_view(ansi)) return cannot_hold;
-    if (utf8) {
-        *out = ansi_to_utf8(ansi);
-        return out->empty() ? memory_short : converted;
-    }
-    auto* block = static_cast<char*>(heap_alloc(count + 1));
+    auto* block = static_cast<char*>(heap_alloc(count * xml_held_max + 1));
     if (!block) return memory_short;
+    std::size_t size = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        if (units[i] > 0xFF) {
+        std::uint32_t c = units[i];
+        const bool pair =
+            c >= 0xD800 && c <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF;
+        if (pair) c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00u);
+        if (c >= 0xD800 && c <= 0xDFFF) {
             heap_free(block);
             return cannot_hold;
         }
-        block[i] = static_cast<char>(units[i]);
+        size += static_cast<std::size_t>(xml_hold_character(document, c, block + size));
     }
-    block[count] = '\0';
-    *out = text::adopt(block, count);
+    block[size] = '\0';
+    *out = text::adopt(block, size);
     return converted;
-}
-
-// UTF-8 to UTF-16 units (at most one per byte); false for bytes that are
-// not UTF-8.
-bool utf8_units(std::string_view bytes, std::uint16_t* units, std::size_t* count) {
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < bytes.size();) {
-        auto lead = static_cast<unsigned char>(bytes[i]);
-        int extra = lead < 0x80                   ? 0
-                    : lead >= 0xC2 && lead < 0xE0 ? 1
-                    : lead >= 0xE0 && lead < 0xF0 ? 2
-                    : lead >= 0xF0 && lead < 0xF5 ? 3
-                                                  : -1;
-        if (extra < 0 || bytes.size() - i <= static_cast<std::size_t>(extra)) return false;
-        std::uint32_t value = extra == 0 ? lead : lead & (0x3Fu >> extra);
-        for (int k = 1; k <= extra; ++k) {
-            auto next = static_cast<unsigned char>(bytes[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            value = (value << 6) | (next & 0x3Fu);
-        }
-        if (value >= 0x10000) {
-            value -= 0x10000;
-            units[n++] = static_cast<std::uint16_t>(0xD800 | (value >> 10));
-            units[n++] = static_cast<std::uint16_t>(0xDC00 | (value & 0x3FF));
-        } else {
-            units[n++] = static_cast<std::uint16_t>(value);
-        }
-        i += static_cast<std::size_t>(extra) + 1;
-    }
-    *count = n;
-    return true;
 }
 
 // Whether a path in a document's text form names something on disk; a path
 // the ANSI code page cannot name is not there for the launcher.
 int exists_in_form(const void* context, std::string_view path) {
-    const bool utf8 = *static_cast<const bool*>(context);
-    auto* units = static_cast<std::uint16_t*>(heap_alloc(2 * path.size() + 2));
-    if (!units) return memory_short;
-    std::size_t count = path.size();
-    int result = 0;
-    if (utf8) {
-        result = utf8_units(path, units, &count) ? converted : cannot_hold;
-    } else {
-        for (std::size_t i = 0; i < count; ++i) units[i] = static_cast<unsigned char>(path[i]);
-        result = converted;
-    }
-    if (result == converted) {
-        text ansi = utf16_to_ansi(units, count);
-        text check = ansi.empty() ? text() : ansi_to_utf16(ansi.c_str());
-        if (check.empty()) {
-            result = memory_short;
-        } else {
-            bool same = check.size() == 2 * count && std::memcmp(check.c_str(), units, check.size()) == 0;
-            result = same && os_path_exists(ansi.c_str()) ? 1 : 0;
-        }
-    }
-    heap_free(units);
-    return result;
+    const auto* document = static_cast<const xml_document*>(context);
+    text wide;
+    if (!xml_held_to_utf16(document, path.data(), path.size(), &wide)) return 0;
+    const auto* units = reinterpret_cast<const std::uint16_t*>(wide.c_str());
+    text ansi = utf16_to_ansi(units, wide.size() / 2);
+    text check = ansi.empty() ? text() : ansi_to_utf16(ansi.c_str());
+    if (check.empty()) return memory_short;
+    return check.view() == wide.view() && os_path_exists(ansi.c_str()) ? 1 : 0;
+}
+
+// The folder the state file records. One that is not UTF-8 was written
+// before the launcher's code page became UTF-8, in the one the system had.
+text recorded_folder() {
+    text recorded = file_read_line(state_file_slot, ENCODING_8BIT);
+    if (recorded.empty() || utf8_well_formed(recorded.view())) return recorded;
+    text today = legacy_ansi_to_ansi(recorded.c_str(), recorded.size());
+    return today.empty() ? std::move(recorded) : std::move(today);
 }
 
 long move_piece(void* context, const char* bytes, std::size_t size, text* replacement) {
@@ -190,9 +157,8 @@ bool update_editor_file(object_id slot, const char* path, const char* launcher_f
 
     // The launcher folder is in the ANSI code page; the document gets it in
     // its own form.
-    const bool utf8 = tree->declare_utf8 != 0;
     text new_folder;
-    int made = folder_in_form(launcher_folder, utf8, &new_folder);
+    int made = folder_in_form(launcher_folder, tree, &new_folder);
     if (made != converted) return made == cannot_hold;
 
     bool changed = false;
@@ -206,7 +172,7 @@ bool update_editor_file(object_id slot, const char* path, const char* launcher_f
     }
 
     text old_in_form;
-    made = old_folder ? folder_in_form(old_folder, utf8, &old_in_form) : cannot_hold;
+    made = old_folder ? folder_in_form(old_folder, tree, &old_in_form) : cannot_hold;
     if (made == memory_short) return false;
     if (made == converted) {
         kit_move move;
@@ -215,7 +181,7 @@ bool update_editor_file(object_id slot, const char* path, const char* launcher_f
         move.ignore_case = path_ignores_case;
         if (only_drive_letter_differs(move.old_folder, move.new_folder, move.ignore_case)) {
             move.exists = exists_in_form;
-            move.exists_context = &utf8;
+            move.exists_context = tree;
         }
         long moved = xml_rewrite_character_data(tree, move_piece, &move);
         if (moved < 0) return false;
@@ -236,7 +202,8 @@ void sync_workspace_folder(const char* launcher_folder, const char* editor_folde
     text state_path = text::concat(editor_folder, state_file_name);
     text config_path = text::concat(editor_folder, config_file_name);
     if (!state_path.empty() && !config_path.empty() && file_open(state_file_slot, state_path.c_str())) {
-        text recorded = file_read_line(state_file_slot, ENCODING_8BIT);
+        text recorded = recorded_folder();
+        bool record = false;
         if (recorded != std::string_view(launcher_folder) && !(recorded.empty() && folder_unread(state_path.c_str()))) {
             // The kit moved from the folder recorded last time, when there
             // is one: the paths stored under it follow.
@@ -250,13 +217,12 @@ void sync_workspace_folder(const char* launcher_folder, const char* editor_folde
                 done =
                     !path.empty() && update_editor_file(-1, path.c_str(), launcher_folder, old_folder, false) && done;
             }
-            if (done) {
-                file_seek(state_file_slot, 0);
-                file_truncate(state_file_slot);
-                file_write_text(state_file_slot, launcher_folder, ENCODING_8BIT);
-            }
+            record = done;
         }
         file_close(state_file_slot);
+        // Beside the old record, then over it: a write that fails leaves the
+        // old folder recorded, and the next launch moves the paths again.
+        if (record) file_replace_contents(state_path.c_str(), launcher_folder);
     }
 
     runtime_work_end();

@@ -140,6 +140,18 @@ text utf16_to_ansi(const std::uint16_t* units, std::size_t count) {
     return text::adopt(block, std::strlen(block));
 }
 
+text legacy_ansi_to_ansi(const char* legacy, std::size_t size) {
+    if (legacy == nullptr || size == 0 || size > static_cast<std::size_t>(INT_MAX)) return {};
+    int units = os_legacy_ansi_to_wide(legacy, static_cast<int>(size), nullptr, 0);
+    if (units <= 0) return {};
+    auto* wide = static_cast<std::uint16_t*>(heap_alloc(2 * static_cast<std::size_t>(units)));
+    if (wide == nullptr) return {};
+    int written = os_legacy_ansi_to_wide(legacy, static_cast<int>(size), wide, units);
+    text result = written > 0 ? utf16_to_ansi(wide, static_cast<std::size_t>(written)) : text();
+    heap_free(wide);
+    return result;
+}
+
 text ansi_to_utf8(const char* ansi) {
     if (ansi == nullptr) return {};
     int units = os_ansi_to_wide(ansi, -1, nullptr, 0);

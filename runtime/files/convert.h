@@ -28,6 +28,9 @@ text ansi_to_utf16(const char* ansi);
 // UTF-16 little-endian units to ANSI text.
 text utf16_to_ansi(const std::uint16_t* units, std::size_t count);
 
+// Text written in the ANSI code page the system had before programs could
+// ask for UTF-8, in today's; empty where the two are one or it cannot be had.
+text legacy_ansi_to_ansi(const char* legacy, std::size_t size);
 // ANSI text to UTF-8 (through UTF-16).
 text ansi_to_utf8(const char* ansi);
 

@@ -11,6 +11,11 @@ namespace quillgate {
 // a destination size of 0 asks for the length needed. 0 on failure.
 int os_ansi_to_wide(const char* source, int source_length, std::uint16_t* into, int into_units);
 int os_wide_to_ansi(const std::uint16_t* source, int source_units, char* into, int into_bytes);
+// Text in the ANSI code page the system had before programs could ask for
+// UTF-8 (Windows: the locale's default, not GetACP) to UTF-16, with the
+// same conventions; 0 as well where that page is today's (POSIX, or a
+// program that did not ask).
+int os_legacy_ansi_to_wide(const char* source, int source_length, std::uint16_t* into, int into_units);
 // The same as os_wide_to_ansi with UTF-8 (CP_UTF8) as the target.
 int os_wide_to_utf8(const std::uint16_t* source, int source_units, char* into, int into_bytes);
 

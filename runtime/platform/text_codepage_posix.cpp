@@ -135,6 +135,9 @@ int os_wide_to_utf8(const std::uint16_t* source, int source_units, char* into, i
     return static_cast<int>(count);
 }
 
+// The locale's UTF-8 is the only code page there has been.
+int os_legacy_ansi_to_wide(const char*, int, std::uint16_t*, int) { return 0; }
+
 int os_wide_to_ansi(const std::uint16_t* source, int source_units, char* into, int into_bytes) {
     return os_wide_to_utf8(source, source_units, into, into_bytes);
 }

@@ -14,6 +14,7 @@
 #include "launcher/launch.h"
 #include "launcher/sync.h"
 #include "runtime/core/heap.h"
+#include "runtime/core/utf8.h"
 #include "runtime/files/convert.h"
 #include "runtime/files/files.h"
 #include "runtime/frame.h"
@@ -127,17 +128,23 @@ TEST_F(Launcher, EditorFilesFollowAMoveWhateverFails) {
         EXPECT_GT(n, io ? 10 : 50);
         std::printf("failure points (%s, %s): %d\n", io ? "I/O" : "allocation", faults > 1 ? "persistent" : "once", n);
     }
-    // A configuration that lost characters on loading (U+4E0A in UTF-16) is
-    // left as it is and the move stays unrecorded; one with U+00E9 moves.
-    for (auto [character, moves] : {std::pair{std::string("\x0A\x4E", 2), false}, {std::string("\xE9\0", 2), true}}) {
-        const std::string config = "\xFF\xFE" + fuzz::widen("<NotepadPlus><FileBrowser><root foldername='" + old_kit) +
-                                   character + fuzz::widen("'/></FileBrowser></NotepadPlus>");
+    // A UTF-16 configuration keeps U+4E0A in a value, saved as a reference;
+    // a comment cannot hold it, so that file is left as it is and the move
+    // stays unrecorded.
+    const std::string shang("\x0A\x4E", 2);
+    for (bool in_comment : {true, false}) {
+        const std::string config = "\xFF\xFE" + fuzz::widen("<NotepadPlus>") +
+                                   (in_comment ? fuzz::widen("<!--") + shang + fuzz::widen("-->") : "") +
+                                   fuzz::widen("<File filename='" + old_kit) + shang +
+                                   fuzz::widen("'/><FileBrowser><root/></FileBrowser></NotepadPlus>");
         write_file(kit_.file("config.xml"), config);
         write_file(kit_.file("state.txt"), old_kit);
         sync_workspace_folder(launcher.c_str(), kit_.file("").string().c_str());
         xml_free(config_document_slot);
-        EXPECT_EQ(read_file(kit_.file("config.xml")) != config, moves);
-        EXPECT_EQ(read_file(kit_.file("state.txt")), moves ? launcher : old_kit);
+        const std::string now = read_file(kit_.file("config.xml"));
+        EXPECT_EQ(now == config, in_comment);
+        EXPECT_EQ(now.find("=\"D:\\caf\xE9\\&#x4E0A;\"") != std::string::npos, !in_comment) << now;
+        EXPECT_EQ(read_file(kit_.file("state.txt")), in_comment ? old_kit : launcher);
     }
 }
 
@@ -219,8 +226,9 @@ TEST_F(Launcher, LauncherScenarios) {
 
         // A file that cannot be written keeps the move unrecorded until it
         // can be moved whole (as does one that lost characters on loading,
-        // played above); a missing or malformed one, or one
-        // whose encoding cannot hold the folder, is left alone for good.
+        // played above); a missing or malformed one is left alone for good,
+        // and one whose encoding lacks the folder's characters gets them as
+        // references (a CDATA section closes around them).
         kit.lay_out(old_kit);
         fs::remove(kit.file("shortcuts.xml"));
         const auto write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
@@ -232,7 +240,21 @@ TEST_F(Launcher, LauncherScenarios) {
         write_file(kit.file("shortcuts.xml"), latin1.replace(latin1.find("UTF-8"), 5, "ISO-8859-1"));
         write_file(kit.file("config.xml"), "<NotepadPlus>" + old_kit);
         EXPECT_EQ(kit.run_launcher(), 0);
-        expect_files({"<NotepadPlus>" + old_kit, kit_file(1, folder), latin1, folder});
+        std::string referenced;
+        for (std::size_t at = 0, length = 0; at < folder.size(); at += length) {
+            std::uint32_t c =
+                utf8_decode(reinterpret_cast<const unsigned char*>(folder.data() + at), folder.size() - at, &length);
+            char reference[16];
+            std::snprintf(reference, sizeof reference, "&#x%04X;", c);
+            referenced += c < 0x80 ? std::string(1, static_cast<char>(c)) : std::string(reference);
+        }
+        std::string moved = kit_file(2, referenced);
+        moved.replace(moved.find("UTF-8"), 5, "ISO-8859-1");
+        std::string in_cdata = "<![CDATA[" + referenced;
+        for (std::size_t at; (at = in_cdata.find("-&#")) != std::string::npos;) in_cdata.insert(at + 1, "]]>");
+        for (std::size_t at; (at = in_cdata.find(";-")) != std::string::npos;) in_cdata.insert(at + 1, "<![CDATA[");
+        moved.replace(moved.find("<![CDATA[" + referenced), 9 + referenced.size(), in_cdata);
+        expect_files({"<NotepadPlus>" + old_kit, kit_file(1, folder), moved, folder});
     }
     {
         SCOPED_TRACE("without an editor the clean-up still comes: one php.exe and one ConEmu.exe end");
