@@ -498,10 +498,11 @@ char* pool_value(xml_document* document, const char* utf8, int index) {
 
 // The body of xml_append_text, which the text handler runs in place.
 QUILLGATE_HOT_INLINE void append_text(xml_document* document, const unsigned char* in, std::size_t count) {
-    // Each line feed may become CR LF, and each character that is not the
-    // file's own byte takes a marker in front: room for that (neither more
-    // than doubles a byte), rather than a pass to count them.
-    char* out = grow_text(document, 2 * count);
+    // Each line feed may become CR LF, and a character held behind a marker
+    // takes at most half as many bytes again as the two or more it came
+    // in: room for that, rather than a pass to count them.
+    std::size_t extra = document->line_end_style == 1 ? count : count / 2 + 1;
+    char* out = grow_text(document, extra + count);
     if (out == nullptr) return stop_for_memory(document);
     char* start = out;
     int event = -1;
@@ -525,7 +526,10 @@ QUILLGATE_HOT_INLINE void append_text(xml_document* document, const unsigned cha
                 *out++ = document->line_end_style == 4 ? '\r' : '\n';
             }
         } else {
-            out += hold_in_text(document, in, &i, count, out, &event);
+            // Through a copy, so that the loop's own index stays in a register.
+            std::size_t at = i;
+            out += hold_in_text(document, in, &at, count, out, &event);
+            i = at;
         }
     }
     *out = '\0';
