@@ -68,12 +68,13 @@ text from_utf8(const file_form& how, std::string_view utf8) {
 // writing it back keeps every byte that no path move touched; text with a
 // zero in it is no plugin's settings.
 int decode(std::string_view bytes, file_form* how, text* utf8) {
-    const file_form forms[] = {{text_form::utf16, utf16_mark}, {text_form::utf8, utf8_mark}, {text_form::utf8, {}},
-                               ansi_form};
+    const file_form forms[] = {
+        {text_form::utf16, utf16_mark}, {text_form::utf8, utf8_mark}, {text_form::utf8, {}}, ansi_form};
     for (const file_form& form : forms) {
         if (!bytes.starts_with(form.mark)) continue;
         const std::string_view body = bytes.substr(form.mark.size());
-        if (body.empty()) return left_alone;
+        // Nothing to move, or UTF-16 ending in half a unit.
+        if (body.empty() || (form.form == text_form::utf16 && body.size() % 2 != 0)) return left_alone;
         text decoded = to_utf8(form.form, body);
         if (decoded.empty()) return try_later;
         if (decoded.view().find('\0') != std::string_view::npos) return left_alone;

@@ -13,7 +13,7 @@ namespace {
 
 using namespace quillgate::testing;
 
-enum class form { utf16, utf8_marked, ansi, utf16_lone_surrogate };
+enum class form { utf16, utf8_marked, ansi, utf16_lone_surrogate, utf16_half_unit };
 
 // A file's name and form, and its text in Latin-1 with {K} for the kit and
 // {O} for the old kit where it never moves (inside another path).
@@ -28,6 +28,7 @@ const settings_row rows[] = {
     {"Tools.ini", form::utf8_marked, "caf\xE9={K}tools\\run.exe -o {K}work\nnone=\n"},
     {"Plain.cfg", form::ansi, "caf\xE9;{K}a;{K}b\r\n"}, // on POSIX the ANSI code page is UTF-8
     {"Broken.ini", form::utf16_lone_surrogate, "p={K}\r\n"},
+    {"Cut.ini", form::utf16_half_unit, ""}, // the mark and half a unit
 };
 
 const std::string new_kit_latin1 = "D:\\caf\xE9\\";
@@ -37,6 +38,7 @@ std::string in_form(form kind, const std::string& latin1) {
     switch (kind) {
     case form::utf16: return "\xFF\xFE" + wide;
     case form::utf16_lone_surrogate: return "\xFF\xFE" + wide + std::string("\x00\xD8\r\0\n\0", 6);
+    case form::utf16_half_unit: return "\xFF\xFE" + wide + "x";
     case form::utf8_marked: return "\xEF\xBB\xBF" + fuzz::reference_latin1_to_utf8(latin1);
     case form::ansi: break;
     }
@@ -52,7 +54,8 @@ std::string file_for(const settings_row& row, const std::string& kit) {
 
 // What the file should hold after the move: one that does not decode stays.
 std::string moved_file(const settings_row& row) {
-    return file_for(row, row.kind == form::utf16_lone_surrogate ? old_kit : new_kit_latin1);
+    const bool decodes = row.kind != form::utf16_lone_surrogate && row.kind != form::utf16_half_unit;
+    return file_for(row, decodes ? new_kit_latin1 : old_kit);
 }
 
 class PluginSettings : public HeapChecked {
@@ -111,7 +114,7 @@ TEST_F(PluginSettings, EveryFailurePointLeavesFilesWhole) {
             }
             EXPECT_TRUE(all_moved || !done) << n;
             EXPECT_TRUE(fired || done) << n;
-            EXPECT_EQ(std::distance(fs::directory_iterator(config_), fs::directory_iterator()), 4) << n;
+            EXPECT_EQ(std::distance(fs::directory_iterator(config_), fs::directory_iterator()), std::ssize(rows)) << n;
         }
         EXPECT_GT(n, io ? 10 : 30);
     }
