@@ -6,6 +6,7 @@
 
 #include "launcher/desktop.h"
 #include "launcher/kit_paths.h"
+#include "launcher/plugin_settings.h"
 #include "runtime/core/heap.h"
 #include "runtime/core/text.h"
 #include "runtime/core/utf8.h"
@@ -217,6 +218,7 @@ void sync_workspace_folder(const char* launcher_folder, const char* editor_folde
                 done =
                     !path.empty() && update_editor_file(-1, path.c_str(), launcher_folder, old_folder, false) && done;
             }
+            if (moved) done = move_plugin_settings(editor_folder, old_folder, launcher_folder) && done;
             record = done;
         }
         file_close(state_file_slot);

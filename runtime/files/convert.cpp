@@ -178,4 +178,34 @@ text ansi_to_utf8(const char* ansi) {
     return result;
 }
 
+text utf8_to_utf16(const char* bytes, std::size_t size) {
+    if (bytes == nullptr || size == 0 || size > static_cast<std::size_t>(INT_MAX)) return {};
+    int units = os_utf8_to_wide(bytes, static_cast<int>(size), nullptr, 0);
+    if (units <= 0 || units > INT_MAX / 2 - 1) return {};
+    auto* block = static_cast<std::uint16_t*>(heap_alloc(2 * static_cast<std::size_t>(units) + 2));
+    if (block == nullptr) return {};
+    int written = os_utf8_to_wide(bytes, static_cast<int>(size), block, units);
+    if (written <= 0) {
+        heap_free(block);
+        return {};
+    }
+    block[written] = 0;
+    return text::adopt(reinterpret_cast<char*>(block), 2 * static_cast<std::size_t>(written));
+}
+
+text utf16_to_utf8(const std::uint16_t* units, std::size_t count) {
+    if (units == nullptr || count == 0 || count > static_cast<std::size_t>(INT_MAX)) return {};
+    int size = os_wide_to_utf8(units, static_cast<int>(count), nullptr, 0);
+    if (size <= 0 || size == INT_MAX) return {};
+    auto* block = static_cast<char*>(heap_alloc(static_cast<std::size_t>(size) + 1));
+    if (block == nullptr) return {};
+    int written = os_wide_to_utf8(units, static_cast<int>(count), block, size);
+    if (written <= 0) {
+        heap_free(block);
+        return {};
+    }
+    block[written] = 0;
+    return text::adopt(block, static_cast<std::size_t>(written));
+}
+
 } // namespace quillgate

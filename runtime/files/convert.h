@@ -34,4 +34,10 @@ text legacy_ansi_to_ansi(const char* legacy, std::size_t size);
 // ANSI text to UTF-8 (through UTF-16).
 text ansi_to_utf8(const char* ansi);
 
+// UTF-8 bytes to UTF-16 little-endian bytes and back, with explicit sizes
+// (a zero inside is a character). What does not decode becomes the system's
+// substitute; empty when the conversion yields nothing.
+text utf8_to_utf16(const char* bytes, std::size_t size);
+text utf16_to_utf8(const std::uint16_t* units, std::size_t count);
+
 } // namespace quillgate

@@ -410,6 +410,7 @@ std::intptr_t open_file(object_id slot, const char* path, std::uint32_t access, 
     file->available = 0;
     file->loaded = 0;
     file->reading = 1;
+    file->writable = (access & OS_GENERIC_WRITE) != 0 ? 1 : 0;
     if (at_end) os_file_move(handle, 0, OS_SEEK_END);
     return slot == -1 ? id : handle;
 }
@@ -458,7 +459,7 @@ text file_read_line(object_id slot, int flags) {
 std::int32_t file_write_text(object_id slot, const char* text_bytes, int encoding) {
     if (text_bytes == nullptr || *text_bytes == '\0') return 0;
     file_object* file = find(slot);
-    if (file == nullptr) return 0;
+    if (file == nullptr || file->writable == 0) return 0;
     std::size_t length = std::strlen(text_bytes);
     if (length > static_cast<std::size_t>(INT32_MAX)) return 0;
 

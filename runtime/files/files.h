@@ -28,6 +28,9 @@ struct file_object {
     std::int32_t available;
     std::int32_t loaded;
     std::int32_t reading;
+    // 0 for a file opened to read only: a write to it fails at once, rather
+    // than being accepted and then dropped by the flush.
+    std::int32_t writable;
 };
 
 void file_table_init();

@@ -77,7 +77,7 @@ int encode(std::uint32_t value, unsigned char* out) {
 
 } // namespace
 
-int os_ansi_to_wide(const char* source, int source_length, std::uint16_t* into, int into_units) {
+int os_utf8_to_wide(const char* source, int source_length, std::uint16_t* into, int into_units) {
     if (source == nullptr || source_length == 0 || source_length < -1 || into_units < 0) return 0;
     std::size_t size = source_length == -1 ? std::strlen(source) + 1 : static_cast<std::size_t>(source_length);
     const auto* bytes = reinterpret_cast<const unsigned char*>(source);
@@ -133,6 +133,10 @@ int os_wide_to_utf8(const std::uint16_t* source, int source_units, char* into, i
         if (count > 0x7FFFFFFF - 4) return 0;
     }
     return static_cast<int>(count);
+}
+
+int os_ansi_to_wide(const char* source, int source_length, std::uint16_t* into, int into_units) {
+    return os_utf8_to_wide(source, source_length, into, into_units);
 }
 
 // The locale's UTF-8 is the only code page there has been.

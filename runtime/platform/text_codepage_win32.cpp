@@ -25,6 +25,10 @@ int os_legacy_ansi_to_wide(const char* source, int source_length, std::uint16_t*
     return MultiByteToWideChar(page, 0, source, source_length, reinterpret_cast<wchar_t*>(into), into_units);
 }
 
+int os_utf8_to_wide(const char* source, int source_length, std::uint16_t* into, int into_units) {
+    return MultiByteToWideChar(CP_UTF8, 0, source, source_length, reinterpret_cast<wchar_t*>(into), into_units);
+}
+
 int os_wide_to_utf8(const std::uint16_t* source, int source_units, char* into, int into_bytes) {
     return WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(source), source_units, into, into_bytes,
                                nullptr, nullptr);

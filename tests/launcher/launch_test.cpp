@@ -208,6 +208,14 @@ TEST_F(Launcher, LauncherScenarios) {
         };
         kit.install_editor();
         kit.lay_out(old_kit);
+        // A plugin's settings in UTF-16 follow too.
+        const fs::path ini = kit.file("plugins") / "Config" / "Recent.ini";
+        const auto settings = [](const fs::path& kit_folder) {
+            const std::u16string wide = u"[Recent]\r\nFile1=" + (kit_folder / "work").u16string() + u"\\a.txt\r\n";
+            return "\xFF\xFE" + std::string(reinterpret_cast<const char*>(wide.data()), 2 * wide.size());
+        };
+        fs::create_directories(ini.parent_path());
+        write_file(ini, settings(old_kit));
         program_object* launcher = kit.start_launcher(true);
         ASSERT_TRUE(launcher && kit.last_editor_run()["argc"] == "1") << "the editor started, given no argument";
         for (const char* name : files) EXPECT_FALSE(program_holds_open(launcher, kit.file(name))) << name;
@@ -217,6 +225,7 @@ TEST_F(Launcher, LauncherScenarios) {
         EXPECT_EQ(program_wait(launcher, 30000), 0);
         EXPECT_GE(std::chrono::steady_clock::now() - released, std::chrono::milliseconds(900)) << "a second's pause";
         expect_files({kit_file(0, folder), kit_file(1, folder), kit_file(2, folder), folder});
+        EXPECT_EQ(read_file(ini), settings(kit.root()));
 
         // The same folder (on the state file's first line): nothing is touched.
         kit.lay_out(old_kit);
