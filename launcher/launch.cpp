@@ -1,6 +1,7 @@
 #include "launcher/launch.h"
 
 #include "launcher/desktop.h"
+#include "launcher/kit_lock.h"
 #include "launcher/sync.h"
 #include "runtime/core/text.h"
 #include "runtime/programs/programs.h"
@@ -98,7 +99,10 @@ void launch_sequence() {
     {
         text current = current_directory();
         launch_folders folders = compute_launch_folders(current.c_str(), path_separator);
-        if (is_process_running(editor_image_name) != 1) {
+        // The lock stays held until the process ends: a second launcher in
+        // the kit then leaves everything to this one, as it would an editor
+        // already running.
+        if (kit_lock_take(folders.launcher_folder.c_str()) && is_process_running(editor_image_name) != 1) {
             clean_up_session(run_editor_session(folders));
         }
     }

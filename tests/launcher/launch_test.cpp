@@ -10,6 +10,7 @@
 #include <random>
 
 #include "fuzz/reference.h"
+#include "launcher/kit_lock.h"
 #include "launcher/kit_paths.h"
 #include "launcher/launch.h"
 #include "launcher/sync.h"
@@ -241,9 +242,10 @@ TEST_F(Launcher, LauncherScenarios) {
         Kit kit("session");
         kit.install_editor();
         program_object* before[] = {kit.start_sleeper("php.exe"), kit.start_sleeper("ConEmu.exe")};
+        next_clock_tick();
         program_object* launcher = kit.start_launcher(true);
         program_object* php = kit.start_sleeper("php.exe");
-        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // a clock tick later, on every platform
+        next_clock_tick();
         program_object* during[] = {php, kit.start_sleeper("php.exe"), kit.start_sleeper("ConEmu.exe")};
         ASSERT_TRUE(launcher && before[0] && before[1] && during[0] && during[1] && during[2]);
         kit.release_editor();
@@ -258,6 +260,7 @@ TEST_F(Launcher, LauncherScenarios) {
         fs::remove(kit.file(""));
         program_object* before[] = {kit.start_sleeper("php.exe"), kit.start_sleeper("ConEmu.exe")};
         ASSERT_TRUE(before[0] && before[1]);
+        next_clock_tick();
         const auto began = std::chrono::steady_clock::now();
         EXPECT_EQ(kit.run_launcher(), 0);
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
@@ -265,6 +268,22 @@ TEST_F(Launcher, LauncherScenarios) {
         EXPECT_TRUE(took >= std::chrono::milliseconds(900) && took < std::chrono::milliseconds(3000)) << "a second";
         EXPECT_EQ(program_wait(before[0], 0) + program_wait(before[1], 0), -2);
         EXPECT_FALSE(fs::exists(kit.file("state.txt"))) << "no editor folder, nothing recorded";
+    }
+    {
+        SCOPED_TRACE("one launch at a time: a kit locked by another launcher is left alone");
+        Kit kit("locked");
+        kit.install_editor();
+        std::string folder = kit.folder(); // named in other letters where paths ignore case
+        for (char& c : folder) c = path_ignores_case ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+        ASSERT_EQ(kit_lock_take(folder.c_str()), 1);
+        EXPECT_EQ(kit.run_launcher(), 0);
+        EXPECT_TRUE(kit.editor_runs() == 0 && !fs::exists(kit.file("state.txt"))) << "nothing started, written";
+        kit_lock_release();
+        for (int round = 0; round < 3; ++round) {
+            std::vector<program_object*> launchers = kit.start_launchers(2);
+            for (program_object* launcher : launchers) EXPECT_EQ(program_wait(launcher, 30000), 0);
+            EXPECT_EQ(kit.editor_runs(), 1) << "two launchers started together, round " << round;
+        }
     }
     {
         SCOPED_TRACE("an editor already running, in any letter case, stops the launch at once");
