@@ -32,9 +32,9 @@ struct program_object {
 void program_table_init();
 // 0 when the program cannot be started; the program object's address with
 // RUN_KEEP_OBJECT; 1 otherwise. When `created` is given it receives the
-// started process's creation time (os_process_created), or 0 when there is
-// no process to ask: none was started, or one that is neither waited for
-// nor kept, whose id is not ours to keep.
+// started process's creation time (os_process_created), or 0 when it cannot
+// be had: nothing was started, or, on POSIX, the program is neither waited
+// for nor kept, so that its id was never ours to ask about.
 std::intptr_t program_run(const char* program, const char* parameters, const char* working_folder, std::uint32_t flags,
                           program_object* sender = nullptr, process_time* created = nullptr);
 void make_handle_private(os_handle* handle);
