@@ -1,5 +1,6 @@
 // The platform-free rules of the desktop operations: how an image path is
-// cut down to its file name and how names and titles are compared.
+// cut down to its file name, how names and titles are compared, and which
+// process of a name the clean-up may end.
 #include <cstring>
 
 #include "launcher/desktop.h"
@@ -50,6 +51,44 @@ bool title_contains(const char* title, const char* fragment) {
     text fragment_lowered = lowered(fragment);
     if (title_lowered.empty() || fragment_lowered.empty()) return false;
     return std::strstr(title_lowered.c_str(), fragment_lowered.c_str()) != nullptr;
+}
+
+bool created_in_session(process_time created, process_time session_start) {
+    return created != 0 && session_start != 0 && created >= session_start;
+}
+
+int is_process_running(const char* image_name) {
+    bool found = false;
+    each_process_named(
+        image_name,
+        [](std::int64_t, void* context) {
+            *static_cast<bool*>(context) = true;
+            return false;
+        },
+        &found);
+    return found ? 1 : 0;
+}
+
+int terminate_process_named(const char* image_name, process_time session_start) {
+    // The oldest of the session's goes first, whatever the walk's order.
+    struct oldest_in_session {
+        process_time session_start;
+        std::int64_t id = 0;
+        process_time created = 0;
+    } oldest{session_start};
+    each_process_named(
+        image_name,
+        [](std::int64_t id, void* context) {
+            auto* found = static_cast<oldest_in_session*>(context);
+            process_time created = os_process_created(id);
+            if (created_in_session(created, found->session_start) && (!found->created || created < found->created)) {
+                found->id = id;
+                found->created = created;
+            }
+            return true;
+        },
+        &oldest);
+    return oldest.created ? terminate_process_created(oldest.id, oldest.created) : 0;
 }
 
 int console_control_handler(int event) {

@@ -8,11 +8,19 @@
 // under Wine are seen by their Windows names); termination is SIGKILL. The
 // console is the controlling terminal, and SIGHUP, taken on a thread of its
 // own, plays the console's close event.
+//
+// The clean-up acts on what an editing session started, and nothing older:
+// a process belongs to the session when it was created at or after the
+// session's start, both read from the system's clock of process creation
+// (os_process_created). That clock counts in ticks of 10 ms on POSIX, so
+// there a process created in the very tick of the session's start counts
+// as the session's.
 #pragma once
 
 #include <cstdint>
 
 #include "runtime/core/text.h"
+#include "runtime/platform/process.h"
 
 namespace quillgate {
 
@@ -32,16 +40,32 @@ extern const char path_separator;
 // byte for byte (POSIX).
 extern const bool path_ignores_case;
 
+// A further test of a window whose title matched; true takes it.
+using window_test = bool (*)(window_handle window, void* context);
 // The first top-level window, in Z order, whose title contains `fragment`
-// in any letter case; 0 if none. Empty titles and fragments never match.
-window_handle find_window_with_title(const char* fragment);
+// in any letter case and which `accept`, when given, takes; 0 if none.
+// Empty titles and fragments never match.
+window_handle find_window_with_title(const char* fragment, window_test accept = nullptr, void* context = nullptr);
+// The id of the process that owns a window (GetWindowThreadProcessId); 0
+// when there is none.
+std::int64_t window_process(window_handle window);
+
+// Called with the id of each process whose image file name equals
+// `image_name` in any letter case, in the platform's order, until it
+// returns false.
+using process_visit = bool (*)(std::int64_t process_id, void* context);
+void each_process_named(const char* image_name, process_visit visit, void* context);
 // 1 when a process whose image file name equals `image_name` in any letter
 // case exists, else 0.
 int is_process_running(const char* image_name);
-// Terminates the first process with that image name (exit code 9); 1 when
-// one was found and terminated, 0 otherwise. A match that cannot be opened
-// ends the walk with 0.
-int terminate_process_named(const char* image_name);
+// Terminates (exit code 9) the oldest process with that image name that the
+// session starting at `session_start` created; 1 when it was terminated, 0
+// when there is none or it cannot be opened (no other one is tried then).
+int terminate_process_named(const char* image_name, process_time session_start);
+// Terminates the process with that id (exit code 9), provided it is still
+// the one created at `created` and not a later one that took over its id;
+// 1 when it was terminated.
+int terminate_process_created(std::int64_t process_id, process_time created);
 
 // Allocates a console (a console already there is kept), installs the
 // control handler and sets the title when one is given. Always 1.
@@ -78,5 +102,8 @@ void lower_in_place(char* bytes);
 bool image_name_matches(const char* image_path, const char* image_name);
 // Substring search in any letter case; false for an empty title or fragment.
 bool title_contains(const char* title, const char* fragment);
+// Whether a process created at `created` belongs to the session that
+// started at `session_start`; never when either time is unknown (0).
+bool created_in_session(process_time created, process_time session_start);
 
 } // namespace quillgate

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -79,26 +80,6 @@ bool first_argument(pid_t id, char* out, std::size_t size) {
     return out[0] != '\0';
 }
 
-// Walks the processes in pid order and hands the first one whose image
-// name matches to `act`; its result is the walk's. 0 when none matches.
-template <class Act>
-int on_first_process_named(const char* image_name, Act act) {
-    if (!image_name) return 0;
-    std::size_t count = 0;
-    pid_t* ids = process_ids(&count);
-    int result = 0;
-    char argument[4096];
-    for (std::size_t i = 0; i < count; ++i) {
-        if (!first_argument(ids[i], argument, sizeof argument)) continue;
-        if (image_name_matches(argument, image_name)) {
-            result = act(ids[i]);
-            break;
-        }
-    }
-    heap_free(ids);
-    return result;
-}
-
 void* watch_hangup(void*) {
     sigset_t hangup;
     sigemptyset(&hangup);
@@ -127,14 +108,32 @@ void lower_in_place(char* bytes) {
     }
 }
 
-window_handle find_window_with_title(const char*) { return 0; }
+window_handle find_window_with_title(const char*, window_test, void*) { return 0; }
 
-int is_process_running(const char* image_name) {
-    return on_first_process_named(image_name, [](pid_t) { return 1; });
+std::int64_t window_process(window_handle) { return 0; }
+
+void each_process_named(const char* image_name, process_visit visit, void* context) {
+    if (!image_name) return;
+    std::size_t count = 0;
+    pid_t* ids = process_ids(&count);
+    char argument[4096];
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!first_argument(ids[i], argument, sizeof argument)) continue;
+        if (image_name_matches(argument, image_name) && !visit(ids[i], context)) break;
+    }
+    heap_free(ids);
 }
 
-int terminate_process_named(const char* image_name) {
-    return on_first_process_named(image_name, [](pid_t id) { return ::kill(id, SIGKILL) == 0 ? 1 : 0; });
+// Through a descriptor of the process itself: once it is open, the id can
+// no longer pass to another process between the check and the kill. Called
+// by number, as the C library's own wrappers are not in every version.
+int terminate_process_created(std::int64_t process_id, process_time created) {
+    int process = static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(process_id), 0));
+    if (process < 0) return 0;
+    bool same = os_process_created(process_id) == created;
+    bool ended = same && ::syscall(SYS_pidfd_send_signal, process, SIGKILL, nullptr, 0) == 0;
+    ::close(process);
+    return ended ? 1 : 0;
 }
 
 // The close event comes as SIGHUP, taken by sigwait on a thread of its own;

@@ -18,32 +18,13 @@ namespace {
 static_assert(sizeof(PROCESSENTRY32) == 296, "the process entry of 32-bit Windows");
 #endif
 
+// The exit code of a process ended by the clean-up.
+constexpr UINT terminated_exit_code = 9;
+
 bool timer_resolution_set = false;
 int resolution_requests = 0;
 
 BOOL WINAPI control_routine(DWORD event) { return console_control_handler(static_cast<int>(event)) ? TRUE : FALSE; }
-
-// Walks the process snapshot and hands the first entry whose image name
-// matches to `act`; its result is the walk's. 0 when none matches.
-template <class Act>
-int on_first_process_named(const char* image_name, Act act) {
-    if (!image_name) return 0;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return 0;
-    PROCESSENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    int result = 0;
-    if (Process32First(snapshot, &entry)) {
-        do {
-            if (image_name_matches(entry.szExeFile, image_name)) {
-                result = act(entry.th32ProcessID);
-                break;
-            }
-        } while (Process32Next(snapshot, &entry));
-    }
-    CloseHandle(snapshot);
-    return result;
-}
 
 } // namespace
 
@@ -51,7 +32,7 @@ void lower_in_place(char* bytes) {
     if (bytes && *bytes) CharLowerA(bytes);
 }
 
-window_handle find_window_with_title(const char* fragment) {
+window_handle find_window_with_title(const char* fragment, window_test accept, void* context) {
     HWND window = GetWindow(GetDesktopWindow(), GW_CHILD);
     while (window) {
         int length = GetWindowTextLengthA(window);
@@ -62,25 +43,43 @@ window_handle find_window_with_title(const char* fragment) {
             GetWindowTextA(window, title, length + 2);
             bool match = title_contains(title, fragment);
             heap_free(title);
-            if (match) return reinterpret_cast<window_handle>(window);
+            auto handle = reinterpret_cast<window_handle>(window);
+            if (match && (!accept || accept(handle, context))) return handle;
         }
         window = GetWindow(window, GW_HWNDNEXT);
     }
     return 0;
 }
 
-int is_process_running(const char* image_name) {
-    return on_first_process_named(image_name, [](DWORD) { return 1; });
+std::int64_t window_process(window_handle window) {
+    DWORD id = 0;
+    GetWindowThreadProcessId(reinterpret_cast<HWND>(window), &id);
+    return id;
 }
 
-int terminate_process_named(const char* image_name) {
-    return on_first_process_named(image_name, [](DWORD id) {
-        HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, id);
-        if (static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(process)) <= 0) return 0;
-        TerminateProcess(process, 9);
-        CloseHandle(process);
-        return 1;
-    });
+void each_process_named(const char* image_name, process_visit visit, void* context) {
+    if (!image_name) return;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    if (Process32First(snapshot, &entry)) {
+        do {
+            if (image_name_matches(entry.szExeFile, image_name) && !visit(entry.th32ProcessID, context)) break;
+        } while (Process32Next(snapshot, &entry));
+    }
+    CloseHandle(snapshot);
+}
+
+int terminate_process_created(std::int64_t process_id, process_time created) {
+    HANDLE process =
+        OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(process_id));
+    if (static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(process)) <= 0) return 0;
+    // Asked on the handle that terminates, so the answer cannot go stale.
+    bool same = os_process_handle_created(reinterpret_cast<os_handle>(process)) == created;
+    bool ended = same && TerminateProcess(process, terminated_exit_code);
+    CloseHandle(process);
+    return ended ? 1 : 0;
 }
 
 int console_open(const char* title) {

@@ -1,6 +1,7 @@
 #include "launcher/launch.h"
 
 #include "launcher/desktop.h"
+#include "launcher/kit_lock.h"
 #include "launcher/sync.h"
 #include "runtime/core/text.h"
 #include "runtime/programs/programs.h"
@@ -10,6 +11,69 @@ namespace quillgate {
 namespace {
 
 constexpr int show_hidden = 0;
+
+// The "cmd" windows asked to close so far, and how often; each poll adds at
+// most one window.
+struct window_closes {
+    process_time session_start;
+    window_handle windows[cleanup_poll_limit];
+    int closes[cleanup_poll_limit];
+    int count;
+};
+
+int* closes_of(window_closes* asked, window_handle window) {
+    for (int i = 0; i < asked->count; ++i)
+        if (asked->windows[i] == window) return &asked->closes[i];
+    return nullptr;
+}
+
+// A window of the session's that has not yet had all its close messages.
+bool may_close(window_handle window, void* context) {
+    auto* asked = static_cast<window_closes*>(context);
+    const int* closes = closes_of(asked, window);
+    if (closes && *closes >= cleanup_closes_per_window) return false;
+    return created_in_session(os_process_created(window_process(window)), asked->session_start);
+}
+
+void close_session_windows(process_time session_start) {
+    window_closes asked{session_start, {}, {}, 0};
+    for (int poll = 0; poll < cleanup_poll_limit; ++poll) {
+        window_handle window = find_window_with_title(cleanup_title_fragment, may_close, &asked);
+        if (!window) break;
+        window_post_close(window);
+        if (int* closes = closes_of(&asked, window)) {
+            ++*closes;
+        } else {
+            asked.windows[asked.count] = window;
+            asked.closes[asked.count++] = 1;
+        }
+        delay_ms(cleanup_poll_ms);
+    }
+}
+
+// Brings the workspace in step, starts the editor and waits for it. The
+// result is the session's start: the editor's creation time or, when no
+// editor was started, the launcher's own.
+process_time run_editor_session(const launch_folders& folders) {
+    process_time started = 0;
+    // Without a folder of its own the launcher neither touches the
+    // workspace nor starts an editor from a relative path; it still cleans
+    // up.
+    if (!folders.launcher_folder.empty()) {
+        sync_workspace_folder(folders.launcher_folder.c_str(), folders.editor_folder.c_str());
+        program_run(folders.editor_path.c_str(), "", "", RUN_WAIT_EXIT, nullptr, &started);
+    }
+    return started ? started : os_process_created(os_process_id());
+}
+
+// What the session started and left behind: its "cmd" windows, then one
+// php.exe and one ConEmu.exe of its own.
+void clean_up_session(process_time session_start) {
+    delay_ms(cleanup_delay_ms);
+    close_session_windows(session_start);
+    terminate_process_named(first_cleanup_process, session_start);
+    terminate_process_named(second_cleanup_process, session_start);
+}
 
 } // namespace
 
@@ -32,28 +96,15 @@ void launch_sequence() {
     console_set_title(console_title);
     window_show(console_window(), show_hidden);
 
-    if (is_process_running(editor_image_name) != 1) {
-        {
-            text current = current_directory();
-            launch_folders folders = compute_launch_folders(current.c_str(), path_separator);
-            // Without a folder of its own the launcher neither touches the
-            // workspace nor starts an editor from a relative path; it still
-            // cleans up.
-            if (!folders.launcher_folder.empty()) {
-                sync_workspace_folder(folders.launcher_folder.c_str(), folders.editor_folder.c_str());
-                program_run(folders.editor_path.c_str(), "", "", RUN_WAIT_EXIT);
-            }
+    {
+        text current = current_directory();
+        launch_folders folders = compute_launch_folders(current.c_str(), path_separator);
+        // The lock stays held until the process ends: a second launcher in
+        // the kit then leaves everything to this one, as it would an editor
+        // already running.
+        if (kit_lock_take(folders.launcher_folder.c_str()) && is_process_running(editor_image_name) != 1) {
+            clean_up_session(run_editor_session(folders));
         }
-
-        delay_ms(cleanup_delay_ms);
-        for (int poll = 0; poll < cleanup_poll_limit; ++poll) {
-            window_handle window = find_window_with_title(cleanup_title_fragment);
-            if (!window) break;
-            window_post_close(window);
-            delay_ms(cleanup_poll_ms);
-        }
-        terminate_process_named(first_cleanup_process);
-        terminate_process_named(second_cleanup_process);
     }
 
     console_close();

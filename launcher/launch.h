@@ -1,5 +1,6 @@
-// The launch sequence: refuse a second editor, keep the workspace folder in
-// step, start the editor and wait for it, then clean up after it.
+// The launch sequence: refuse a second launch in the kit and a second
+// editor, keep the workspace folder in step, start the editor and wait for
+// it, then clean up what the editing session started.
 #pragma once
 
 #include "runtime/core/text.h"
@@ -15,12 +16,14 @@ inline constexpr const char* cleanup_title_fragment = "cmd";
 inline constexpr const char* first_cleanup_process = "php.exe";
 inline constexpr const char* second_cleanup_process = "ConEmu.exe";
 
-// Timings of the clean-up, in milliseconds, and the bound on its window loop:
-// a "cmd" window that never closes must not keep the launcher polling for
-// ever, so it gives up after about ten seconds.
+// Timings of the clean-up, in milliseconds, and the bounds on its window
+// loop: a "cmd" window that ignores its close message is asked a few times
+// and then left alone, and however many of them there are, the loop gives up
+// after about two seconds, so the launcher never hangs on a window.
 inline constexpr unsigned cleanup_delay_ms = 1000;
 inline constexpr unsigned cleanup_poll_ms = 100;
-inline constexpr int cleanup_poll_limit = 100;
+inline constexpr int cleanup_poll_limit = 20;
+inline constexpr int cleanup_closes_per_window = 3;
 
 struct launch_folders {
     text launcher_folder; // ends in the separator

@@ -6,6 +6,7 @@
 
 #include "runtime/core/text.h"
 #include "runtime/platform/file_io.h"
+#include "runtime/platform/process.h"
 
 namespace quillgate {
 
@@ -30,9 +31,12 @@ struct program_object {
 
 void program_table_init();
 // 0 when the program cannot be started; the program object's address with
-// RUN_KEEP_OBJECT; 1 otherwise.
+// RUN_KEEP_OBJECT; 1 otherwise. When `created` is given it receives the
+// started process's creation time (os_process_created), or 0 when it cannot
+// be had: nothing was started, or, on POSIX, the program is neither waited
+// for nor kept, so that its id was never ours to ask about.
 std::intptr_t program_run(const char* program, const char* parameters, const char* working_folder, std::uint32_t flags,
-                          program_object* sender = nullptr);
+                          program_object* sender = nullptr, process_time* created = nullptr);
 void make_handle_private(os_handle* handle);
 
 // For tests and library users that keep program objects.

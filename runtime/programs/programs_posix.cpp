@@ -197,7 +197,8 @@ void make_handle_private(os_handle* handle) {
 }
 
 std::intptr_t program_run(const char* program, const char* parameters, const char* working_folder, std::uint32_t flags,
-                          program_object* sender) {
+                          program_object* sender, process_time* created) {
+    if (created) *created = 0;
     bool keep_object = (flags & RUN_KEEP_OBJECT) != 0;
     bool wait = (flags & RUN_WAIT_EXIT) != 0;
     child_setup setup;
@@ -244,6 +245,9 @@ std::intptr_t program_run(const char* program, const char* parameters, const cha
         close_fd(&input.read);
         close_fd(&output.write);
         close_fd(&error.write);
+        // An orphan's id was its intermediate's, reaped already and free for
+        // reuse; any other stays ours until it is reaped.
+        if (created && !setup.orphan) *created = os_process_handle_created(pid);
         if (wait && !setup.orphan) wait_for_end(pid, keep_object);
         if (!keep_object) return 1;
         program_object* object = keep(pid, static_cast<std::int32_t>(pid), handle_of(input.write),
@@ -269,6 +273,7 @@ std::intptr_t program_run(const char* program, const char* parameters, const cha
     char* shell_argv[] = {opener_name, const_cast<char*>(program ? program : ""), nullptr};
     pid = spawn(shell, opener, shell_argv);
     if (pid <= 0) return 0;
+    if (created && !shell.orphan) *created = os_process_handle_created(pid);
     if (wait && !shell.orphan) wait_for_end(pid, keep_object);
     if (!keep_object) return 1;
     return reinterpret_cast<std::intptr_t>(keep(pid, -1, 0, 0, 0, flags));

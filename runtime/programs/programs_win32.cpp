@@ -61,7 +61,8 @@ void make_handle_private(os_handle* handle) {
 }
 
 std::intptr_t program_run(const char* program, const char* parameters, const char* working_folder, std::uint32_t flags,
-                          program_object* sender) {
+                          program_object* sender, process_time* created) {
+    if (created) *created = 0;
     const bool keep_object = (flags & RUN_KEEP_OBJECT) != 0;
     const WORD show = (flags & RUN_HIDDEN) ? SW_HIDE : SW_SHOWNORMAL;
 
@@ -146,6 +147,7 @@ std::intptr_t program_run(const char* program, const char* parameters, const cha
         close_handle(&error_write);
         close_handle(&sender_copy);
         CloseHandle(started.hThread);
+        if (created) *created = os_process_handle_created(os_handle_of(started.hProcess));
         if (flags & RUN_WAIT_EXIT) WaitForSingleObject(started.hProcess, INFINITE);
         if (!keep_object) {
             CloseHandle(started.hProcess);
@@ -173,6 +175,7 @@ std::intptr_t program_run(const char* program, const char* parameters, const cha
     shell.lpDirectory = folder;
     shell.nShow = show;
     if (!ShellExecuteExA(&shell)) return 0;
+    if (created && shell.hProcess) *created = os_process_handle_created(os_handle_of(shell.hProcess));
     if ((flags & RUN_WAIT_EXIT) && shell.hProcess) WaitForSingleObject(shell.hProcess, INFINITE);
     if (!keep_object) {
         if (shell.hProcess) CloseHandle(shell.hProcess);

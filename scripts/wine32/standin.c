@@ -3,7 +3,9 @@
  *
  *   standin.exe
  *       as the editor: appends "run", its folder and command line, then
- *       "end", to its own path followed by ".log", and exits
+ *       "end", to its own path followed by ".log", and exits, once no file
+ *       named by its own path followed by ".hold" is there (ten minutes at
+ *       most), so that a scenario can do things while the editor runs
  *   standin.exe sleep READY MILLISECONDS
  *       as php.exe, ConEmu.exe or an editor already running: creates the
  *       file READY once it runs, then sleeps
@@ -24,7 +26,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-enum { MOST_WATCHED = 8, SLEEP_MS = 600000 };
+enum { MOST_WATCHED = 8, SLEEP_MS = 600000, HOLD_POLL_MS = 100, HOLD_MOST_MS = 600000 };
 
 static int run_as_editor(void) {
     char self[MAX_PATH + 8], log[MAX_PATH + 8], folder[MAX_PATH];
@@ -35,7 +37,13 @@ static int run_as_editor(void) {
     FILE* out = fopen(log, "ab");
     if (!out) return 2;
     fprintf(out, "run\ncwd=%s\ncmdline=%s\nend\n", folder, GetCommandLineA());
-    return fclose(out) == 0 ? 0 : 2;
+    if (fclose(out) != 0) return 2;
+    char hold[MAX_PATH + 8];
+    snprintf(hold, sizeof hold, "%s.hold", self);
+    for (int waited = 0; waited < HOLD_MOST_MS && GetFileAttributesA(hold) != INVALID_FILE_ATTRIBUTES;
+         waited += HOLD_POLL_MS)
+        Sleep(HOLD_POLL_MS);
+    return 0;
 }
 
 static int run_as_sleeper(const char* ready, const char* milliseconds) {

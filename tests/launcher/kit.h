@@ -26,6 +26,10 @@ inline bool wait_until(const std::function<bool()>& condition) {
 inline bool process_appears(const char* image) {
     return wait_until([&] { return is_process_running(image) != 0; });
 }
+// POSIX dates processes in clock ticks (10 ms): two processes started within
+// one tick cannot be told apart, and one started in the tick of a session's
+// start counts as the session's. Scenarios that need an order wait this long.
+inline void next_clock_tick() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
 inline std::string stamp() { return std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()); }
 // The folder a kit was moved from.
 inline const std::string old_kit = fs::path::preferred_separator == '\\' ? "E:\\kit\\" : "/media/E/kit/";
@@ -105,15 +109,28 @@ public:
     // characters (a folder given as 8-bit text is in the test's code page).
     // A held editor runs until release_editor.
     program_object* start_launcher(bool hold_editor = false) {
+        program_object* launcher = start_launchers(1, hold_editor)[0];
+        if (hold_editor && launcher) wait_until([&] { return last_editor_run()["complete"] == "1"; });
+        return launcher;
+    }
+    // Launchers started one right after the other, none waited for.
+    std::vector<program_object*> start_launchers(int count, bool hold_editor = false) {
         fs::remove(log_);
         set_environment("QUILLGATE_EDITOR_LOG", log_.string().c_str());
         set_environment("QUILLGATE_EDITOR_WAIT_FILE", hold_editor ? (log_.string() + ".go").c_str() : nullptr);
         const fs::path here = fs::current_path();
         fs::current_path(root_);
-        program_object* launcher = start(launcher_path(), "", RUN_HIDDEN);
+        std::vector<program_object*> launchers;
+        while (count-- > 0) launchers.push_back(start(launcher_path(), "", RUN_HIDDEN));
         fs::current_path(here);
-        if (hold_editor && launcher) wait_until([&] { return last_editor_run()["complete"] == "1"; });
-        return launcher;
+        return launchers;
+    }
+    // How many times the editor ran to its end since the last launch.
+    int editor_runs() const {
+        const std::string log = read_file(log_);
+        int runs = 0;
+        for (std::size_t at = 0; (at = log.find("\nend\n", at)) != std::string::npos; ++at) ++runs;
+        return runs;
     }
     void release_editor() const { write_file(log_.string() + ".go", "go"); }
     int run_launcher() { return program_wait(start_launcher(), 60000); }

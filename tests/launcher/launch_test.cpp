@@ -10,6 +10,7 @@
 #include <random>
 
 #include "fuzz/reference.h"
+#include "launcher/kit_lock.h"
 #include "launcher/kit_paths.h"
 #include "launcher/launch.h"
 #include "launcher/sync.h"
@@ -165,7 +166,9 @@ TEST_F(Launcher, FoldersNamesTitlesAndTheDelay) {
     EXPECT_TRUE(image_name_matches("\"C:\\a b\\NOTEPAD++.EXE\" -x", "notepad++.exe") && title_contains("xcMdx", "cmd"));
     EXPECT_FALSE(image_name_matches("C:\\notepad++.exe/mynotepad++.exe.bak", "notepad++.exe"));
     EXPECT_FALSE(title_contains("Command", "cmd") || title_contains("", "cmd") || title_contains("cmd", ""));
-    EXPECT_EQ(terminate_process_named(("qg" + stamp() + ".exe").c_str()), 0) << "nothing of that name to end";
+    EXPECT_EQ(terminate_process_named(("qg" + stamp() + ".exe").c_str(), 1), 0) << "nothing of that name to end";
+    const process_time sessions[][3] = {{5, 5, 1}, {6, 5, 1}, {4, 5, 0}, {0, 5, 0}, {5, 0, 0}}; // created, start, in
+    for (const auto& row : sessions) EXPECT_EQ(created_in_session(row[0], row[1]), row[2] != 0) << row[0];
     delay_ms(2), delay_ms(1);
     EXPECT_EQ(delay_resolution_requests(), 1) << "the timer resolution is asked for once";
 }
@@ -266,17 +269,52 @@ TEST_F(Launcher, LauncherScenarios) {
         expect_files({"<NotepadPlus>" + old_kit, kit_file(1, folder), moved, folder});
     }
     {
-        SCOPED_TRACE("without an editor the clean-up still comes: one php.exe and one ConEmu.exe end");
+        SCOPED_TRACE("the clean-up ends the oldest php.exe and the ConEmu.exe of the session, nothing older");
+        Kit kit("session");
+        kit.install_editor();
+        program_object* before[] = {kit.start_sleeper("php.exe"), kit.start_sleeper("ConEmu.exe")};
+        next_clock_tick();
+        program_object* launcher = kit.start_launcher(true);
+        program_object* php = kit.start_sleeper("php.exe");
+        next_clock_tick();
+        program_object* during[] = {php, kit.start_sleeper("php.exe"), kit.start_sleeper("ConEmu.exe")};
+        ASSERT_TRUE(launcher && before[0] && before[1] && during[0] && during[1] && during[2]);
+        kit.release_editor();
+        EXPECT_EQ(program_wait(launcher, 30000), 0);
+        EXPECT_EQ(program_wait(during[0], 10000) + program_wait(during[2], 10000), 18);
+        EXPECT_EQ(program_wait(during[1], 300), -1) << "one php.exe only";
+        EXPECT_EQ(program_wait(before[0], 0) + program_wait(before[1], 0), -2) << "the user's own are left";
+    }
+    {
+        SCOPED_TRACE("without an editor the session is the launcher's: nothing of the user's ends");
         Kit kit("missing");
         fs::remove(kit.file(""));
-        program_object* php[] = {kit.start_sleeper("php.exe"), kit.start_sleeper("php.exe")};
-        program_object* conemu = kit.start_sleeper("ConEmu.exe");
-        ASSERT_TRUE(php[0] && php[1] && conemu && process_appears("php.exe") && process_appears("ConEmu.exe"));
+        program_object* before[] = {kit.start_sleeper("php.exe"), kit.start_sleeper("ConEmu.exe")};
+        ASSERT_TRUE(before[0] && before[1]);
+        next_clock_tick();
+        const auto began = std::chrono::steady_clock::now();
         EXPECT_EQ(kit.run_launcher(), 0);
-        EXPECT_EQ(program_wait(conemu, 10000), 9);
-        int one = program_wait(php[0], 5000);
-        EXPECT_TRUE((one == 9) != (program_wait(php[1], one == 9 ? 300 : 5000) == 9)) << "exactly one php.exe";
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
+        std::printf("no editor: the launcher took %lld ms\n", static_cast<long long>(took.count()));
+        EXPECT_TRUE(took >= std::chrono::milliseconds(900) && took < std::chrono::milliseconds(3000)) << "a second";
+        EXPECT_EQ(program_wait(before[0], 0) + program_wait(before[1], 0), -2);
         EXPECT_FALSE(fs::exists(kit.file("state.txt"))) << "no editor folder, nothing recorded";
+    }
+    {
+        SCOPED_TRACE("one launch at a time: a kit locked by another launcher is left alone");
+        Kit kit("locked");
+        kit.install_editor();
+        std::string folder = kit.folder(); // named in other letters where paths ignore case
+        for (char& c : folder) c = path_ignores_case ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+        ASSERT_EQ(kit_lock_take(folder.c_str()), 1);
+        EXPECT_EQ(kit.run_launcher(), 0);
+        EXPECT_TRUE(kit.editor_runs() == 0 && !fs::exists(kit.file("state.txt"))) << "nothing started, written";
+        kit_lock_release();
+        for (int round = 0; round < 3; ++round) {
+            std::vector<program_object*> launchers = kit.start_launchers(2);
+            for (program_object* launcher : launchers) EXPECT_EQ(program_wait(launcher, 30000), 0);
+            EXPECT_EQ(kit.editor_runs(), 1) << "two launchers started together, round " << round;
+        }
     }
     {
         SCOPED_TRACE("an editor already running, in any letter case, stops the launch at once");

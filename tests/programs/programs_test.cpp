@@ -98,6 +98,16 @@ TEST_F(Programs, StartsWithQuotedPathsWorkingFolderAndShowState) {
     auto hidden = last_run();
     EXPECT_TRUE(hidden["argc"] == "1" && fs::equivalent(hidden["cwd"], fs::current_path()));
     EXPECT_TRUE(!hidden.count("cmdline") || hidden["cmdline"] == "\"" + editor + "\"");
+    // The creation time of what was started, on the clock that dates this
+    // process and every later one; none for a start that failed.
+    process_time created[] = {0, 0, 1};
+    EXPECT_EQ(program_run(editor.c_str(), "", "", RUN_WAIT_EXIT, nullptr, &created[0]), 1);
+    program_object* later = start_kept(editor_, "", RUN_WAIT_EXIT);
+    created[1] = later ? os_process_handle_created(later->process) : 0;
+    program_close(later);
+    EXPECT_EQ(program_run((folder_ / "none").string().c_str(), "", "", RUN_WAIT_EXIT, nullptr, &created[2]), 0);
+    const process_time self = os_process_created(os_process_id());
+    EXPECT_TRUE(self && self <= created[0] && created[0] <= created[1] && !created[2]) << created[0] << " " << created[1];
     program_close(start_kept(editor_, "", RUN_WAIT_EXIT | RUN_HIDDEN | RUN_PIPE_OUTPUT));
     auto piped = last_run();
     // A hidden start is detached from the console or terminal unless a stream is redirected.
