@@ -13,7 +13,7 @@
 #include "runtime/platform/file_io.h"
 #include "runtime/platform/folder.h"
 #include "runtime/platform/path.h"
-#include "runtime/platform/replace.h"
+#include "runtime/files/whole_file.h"
 
 namespace quillgate {
 
@@ -117,42 +117,6 @@ int read_whole(const char* path, text* bytes) {
     return converted;
 }
 
-// The new content's file beside the target; it goes away again unless it
-// took the target's place.
-struct temporary_file {
-    char* path = nullptr;
-    os_handle handle = 0;
-    bool in_place = false;
-
-    temporary_file() = default;
-    temporary_file(const temporary_file&) = delete;
-    temporary_file& operator=(const temporary_file&) = delete;
-    ~temporary_file() {
-        if (handle) os_file_close(handle);
-        if (!in_place && path && *path) replace_delete(path);
-        heap_free(path);
-    }
-};
-
-// Puts `bytes` in place of the file as a whole: written beside it, on disk,
-// then moved over it, so that any failure leaves the file as it was.
-bool replace_whole(const char* path, std::string_view bytes) {
-    const int target = replace_check_target(path);
-    if (target == REPLACE_REFUSED || bytes.size() > UINT32_MAX) return false;
-    temporary_file temp;
-    temp.path = static_cast<char*>(heap_alloc_zeroed(std::strlen(path) + replace_temp_extra));
-    if (!temp.path) return false;
-    temp.handle = replace_create_temp(path, temp.path);
-    if (!temp.handle) return false;
-    if (target == REPLACE_EXISTING && !replace_copy_attributes(path, temp.handle, temp.path)) return false;
-    const auto size = static_cast<std::uint32_t>(bytes.size());
-    if (os_file_write(temp.handle, bytes.data(), size) != size || !replace_flush(temp.handle)) return false;
-    // A close that fails may have lost written data; the target stays.
-    if (!os_file_close(std::exchange(temp.handle, 0))) return false;
-    temp.in_place = replace_move(temp.path, path);
-    return temp.in_place;
-}
-
 // True unless the file may still need a change that is not on disk.
 bool move_in_file(const char* path, const kit_move& move) {
     text bytes;
@@ -167,7 +131,7 @@ bool move_in_file(const char* path, const kit_move& move) {
     // A file with nothing to change keeps its bytes and its time.
     if (count <= 0) return count == 0;
     text encoded = from_utf8(how, moved.view());
-    return !encoded.empty() && replace_whole(path, encoded.view());
+    return !encoded.empty() && file_replace_contents(path, encoded.view());
 }
 
 // A folder as the launcher holds it, in UTF-8; left alone when the ANSI code
