@@ -107,6 +107,46 @@ text latin1_to_utf8(const char* bytes, std::size_t size) {
     return text::adopt(block, used);
 }
 
+namespace {
+
+using to_wide_call = int (*)(const char*, int, std::uint16_t*, int);
+using from_wide_call = int (*)(const std::uint16_t*, int, char*, int);
+
+// size bytes to UTF-16 little-endian bytes through a system call of the
+// Win32 kind; empty when it gives nothing.
+text to_wide(to_wide_call convert, const char* bytes, std::size_t size) {
+    if (bytes == nullptr || size == 0 || size > static_cast<std::size_t>(INT_MAX)) return {};
+    int units = convert(bytes, static_cast<int>(size), nullptr, 0);
+    if (units <= 0 || units > INT_MAX / 2 - 1) return {};
+    auto* block = static_cast<std::uint16_t*>(heap_alloc(2 * static_cast<std::size_t>(units) + 2));
+    if (block == nullptr) return {};
+    int written = convert(bytes, static_cast<int>(size), block, units);
+    if (written <= 0) {
+        heap_free(block);
+        return {};
+    }
+    block[written] = 0;
+    return text::adopt(reinterpret_cast<char*>(block), 2 * static_cast<std::size_t>(written));
+}
+
+// The other way round.
+text from_wide(from_wide_call convert, const std::uint16_t* units, std::size_t count) {
+    if (units == nullptr || count == 0 || count > static_cast<std::size_t>(INT_MAX)) return {};
+    int size = convert(units, static_cast<int>(count), nullptr, 0);
+    if (size <= 0 || size == INT_MAX) return {};
+    auto* block = static_cast<char*>(heap_alloc(static_cast<std::size_t>(size) + 1));
+    if (block == nullptr) return {};
+    int written = convert(units, static_cast<int>(count), block, size);
+    if (written <= 0) {
+        heap_free(block);
+        return {};
+    }
+    block[written] = 0;
+    return text::adopt(block, static_cast<std::size_t>(written));
+}
+
+} // namespace
+
 text ansi_to_utf16(const char* ansi) {
     if (ansi == nullptr) return {};
     // The length counts the terminating unit.
@@ -126,30 +166,14 @@ text ansi_to_utf16(const char* ansi) {
 }
 
 text utf16_to_ansi(const std::uint16_t* units, std::size_t count) {
-    if (units == nullptr || count == 0 || count > static_cast<std::size_t>(INT_MAX)) return {};
-    int size = os_wide_to_ansi(units, static_cast<int>(count), nullptr, 0);
-    if (size <= 0 || size == INT_MAX) return {};
-    auto* block = static_cast<char*>(heap_alloc(static_cast<std::size_t>(size) + 1));
-    if (block == nullptr) return {};
-    int written = os_wide_to_ansi(units, static_cast<int>(count), block, size);
-    if (written <= 0) {
-        heap_free(block);
-        return {};
-    }
-    block[written] = 0;
-    return text::adopt(block, std::strlen(block));
+    text bytes = from_wide(os_wide_to_ansi, units, count);
+    // A unit of zero ends the text there.
+    return text::copy(bytes.c_str(), std::strlen(bytes.c_str()));
 }
 
 text legacy_ansi_to_ansi(const char* legacy, std::size_t size) {
-    if (legacy == nullptr || size == 0 || size > static_cast<std::size_t>(INT_MAX)) return {};
-    int units = os_legacy_ansi_to_wide(legacy, static_cast<int>(size), nullptr, 0);
-    if (units <= 0) return {};
-    auto* wide = static_cast<std::uint16_t*>(heap_alloc(2 * static_cast<std::size_t>(units)));
-    if (wide == nullptr) return {};
-    int written = os_legacy_ansi_to_wide(legacy, static_cast<int>(size), wide, units);
-    text result = written > 0 ? utf16_to_ansi(wide, static_cast<std::size_t>(written)) : text();
-    heap_free(wide);
-    return result;
+    text wide = to_wide(os_legacy_ansi_to_wide, legacy, size);
+    return utf16_to_ansi(reinterpret_cast<const std::uint16_t*>(wide.c_str()), wide.size() / 2);
 }
 
 text ansi_to_utf8(const char* ansi) {
@@ -178,34 +202,8 @@ text ansi_to_utf8(const char* ansi) {
     return result;
 }
 
-text utf8_to_utf16(const char* bytes, std::size_t size) {
-    if (bytes == nullptr || size == 0 || size > static_cast<std::size_t>(INT_MAX)) return {};
-    int units = os_utf8_to_wide(bytes, static_cast<int>(size), nullptr, 0);
-    if (units <= 0 || units > INT_MAX / 2 - 1) return {};
-    auto* block = static_cast<std::uint16_t*>(heap_alloc(2 * static_cast<std::size_t>(units) + 2));
-    if (block == nullptr) return {};
-    int written = os_utf8_to_wide(bytes, static_cast<int>(size), block, units);
-    if (written <= 0) {
-        heap_free(block);
-        return {};
-    }
-    block[written] = 0;
-    return text::adopt(reinterpret_cast<char*>(block), 2 * static_cast<std::size_t>(written));
-}
+text utf8_to_utf16(const char* bytes, std::size_t size) { return to_wide(os_utf8_to_wide, bytes, size); }
 
-text utf16_to_utf8(const std::uint16_t* units, std::size_t count) {
-    if (units == nullptr || count == 0 || count > static_cast<std::size_t>(INT_MAX)) return {};
-    int size = os_wide_to_utf8(units, static_cast<int>(count), nullptr, 0);
-    if (size <= 0 || size == INT_MAX) return {};
-    auto* block = static_cast<char*>(heap_alloc(static_cast<std::size_t>(size) + 1));
-    if (block == nullptr) return {};
-    int written = os_wide_to_utf8(units, static_cast<int>(count), block, size);
-    if (written <= 0) {
-        heap_free(block);
-        return {};
-    }
-    block[written] = 0;
-    return text::adopt(block, static_cast<std::size_t>(written));
-}
+text utf16_to_utf8(const std::uint16_t* units, std::size_t count) { return from_wide(os_wide_to_utf8, units, count); }
 
 } // namespace quillgate

@@ -656,25 +656,16 @@ void choose_held_form(xml_document* document) {
     xml_choose_held_form(document, document->declared_encoding, utf16, document->utf8_mark != 0);
 }
 
-bool same_name(const char* a, const char* b) {
-    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-        char x = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 32) : *a;
-        char y = (*b >= 'a' && *b <= 'z') ? static_cast<char>(*b - 32) : *b;
-        if (x != y) return false;
-    }
-    return *a == *b;
-}
-
 void on_declaration(void* user_data, const XML_Char* version, const XML_Char* encoding, int standalone) {
     xml_document* document = loading(user_data);
     if (document == nullptr || version == nullptr) return; // a text declaration
     if (encoding != nullptr) {
-        if (!same_name(encoding, "UTF-8") && document->load_state != nullptr)
+        if (!xml_same_label(encoding, "UTF-8") && document->load_state != nullptr)
             document->load_state->declared_other_encoding = true;
         if (document->encoding_fixed == 0) {
-            if (same_name(encoding, "US-ASCII") || same_name(encoding, "ISO-8859-1")) {
+            if (xml_same_label(encoding, "US-ASCII") || xml_same_label(encoding, "ISO-8859-1")) {
                 document->encoding = 24;
-            } else if (same_name(encoding, "UTF-16")) {
+            } else if (xml_same_label(encoding, "UTF-16")) {
                 document->encoding = 25;
             } else {
                 document->encoding = 2;

@@ -21,18 +21,9 @@ namespace quillgate {
 
 namespace {
 
-bool same_label(const char* a, const char* b) {
-    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-        char x = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 32) : *a;
-        char y = (*b >= 'a' && *b <= 'z') ? static_cast<char>(*b - 32) : *b;
-        if (x != y) return false;
-    }
-    return *a == *b;
-}
-
 bool any_label(const char* name, std::initializer_list<const char*> labels) {
     for (const char* label : labels)
-        if (same_label(name, label)) return true;
+        if (xml_same_label(name, label)) return true;
     return false;
 }
 
@@ -157,6 +148,15 @@ std::size_t characters_in(const char* utf8) {
 
 } // namespace
 
+bool xml_same_label(const char* a, const char* b) {
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        char x = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 32) : *a;
+        char y = (*b >= 'a' && *b <= 'z') ? static_cast<char>(*b - 32) : *b;
+        if (x != y) return false;
+    }
+    return *a == *b;
+}
+
 void xml_choose_held_form(xml_document* document, const char* declared, bool utf16_file, bool utf8_mark) {
     std::memset(document->charset_bytes, 0, sizeof document->charset_bytes);
     const bool eight_bit_load = document->encoding_fixed != 0 && document->encoding == ENCODING_8BIT;
@@ -164,7 +164,7 @@ void xml_choose_held_form(xml_document* document, const char* declared, bool utf
     document->keeps_declared_name = eight_bit_load && !utf16_file && !utf16_label ? 1 : 0;
     if (!eight_bit_load || utf16_file) {
         document->held_form = XML_HELD_LATIN1;
-    } else if (utf8_mark || declared == nullptr || same_label(declared, "UTF-8")) {
+    } else if (utf8_mark || declared == nullptr || xml_same_label(declared, "UTF-8")) {
         document->held_form = XML_HELD_UTF8;
     } else if (utf16_label || any_label(declared, {"ISO-8859-1", "ISO_8859-1", "latin1", "l1"})) {
         document->held_form = XML_HELD_LATIN1;

@@ -11,6 +11,9 @@
 
 namespace quillgate {
 
+// Whether two encoding names are the same in any letter case.
+bool xml_same_label(const char* a, const char* b);
+
 // Settles how the tree holds characters once the file's start is known:
 // `declared` is the declaration's encoding name (null without one),
 // `utf16_file` and `utf8_mark` what the file's first bytes showed. An

@@ -60,20 +60,6 @@ std::string replaced(std::string text, const std::string& from, const std::strin
     return text;
 }
 
-// Every non-ASCII character as a hexadecimal reference, as older editors
-// wrote them.
-std::string referenced(const std::string& utf8) {
-    std::string out;
-    for (std::size_t at = 0, length = 0; at < utf8.size(); at += length) {
-        std::uint32_t c =
-            utf8_decode(reinterpret_cast<const unsigned char*>(utf8.data() + at), utf8.size() - at, &length);
-        char reference[16];
-        std::snprintf(reference, sizeof reference, "&#x%04X;", c);
-        out += c < 0x80 ? utf8.substr(at, 1) : std::string(reference);
-    }
-    return out;
-}
-
 struct form {
     const char* file;
     const char* content; // {K}: the old kit folder, {R}: it in references, {W}: see below

@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <thread>
 
 #include "launcher/desktop.h"
+#include "runtime/core/utf8.h"
 #include "runtime/programs/programs.h"
 #include "tests/support/files.h"
 #include "tests/support/paths.h"
@@ -64,6 +66,20 @@ inline std::string kit_file(int file, const std::string& kit) {
         for (std::size_t at; (at = content.find(key)) != std::string::npos;) content.replace(at, 3, value);
     }
     return content;
+}
+
+// Every non-ASCII character as a hexadecimal reference, as older editors
+// wrote them.
+inline std::string referenced(const std::string& utf8) {
+    std::string out;
+    for (std::size_t at = 0, length = 0; at < utf8.size(); at += length) {
+        std::uint32_t c =
+            utf8_decode(reinterpret_cast<const unsigned char*>(utf8.data() + at), utf8.size() - at, &length);
+        char reference[16];
+        std::snprintf(reference, sizeof reference, "&#x%04X;", c);
+        out += c < 0x80 ? utf8.substr(at, 1) : std::string(reference);
+    }
+    return out;
 }
 
 class Kit {

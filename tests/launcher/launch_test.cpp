@@ -252,20 +252,13 @@ TEST_F(Launcher, LauncherScenarios) {
         write_file(kit.file("shortcuts.xml"), latin1.replace(latin1.find("UTF-8"), 5, "ISO-8859-1"));
         write_file(kit.file("config.xml"), "<NotepadPlus>" + old_kit);
         EXPECT_EQ(kit.run_launcher(), 0);
-        std::string referenced;
-        for (std::size_t at = 0, length = 0; at < folder.size(); at += length) {
-            std::uint32_t c =
-                utf8_decode(reinterpret_cast<const unsigned char*>(folder.data() + at), folder.size() - at, &length);
-            char reference[16];
-            std::snprintf(reference, sizeof reference, "&#x%04X;", c);
-            referenced += c < 0x80 ? std::string(1, static_cast<char>(c)) : std::string(reference);
-        }
-        std::string moved = kit_file(2, referenced);
+        const std::string in_references = referenced(folder);
+        std::string moved = kit_file(2, in_references);
         moved.replace(moved.find("UTF-8"), 5, "ISO-8859-1");
-        std::string in_cdata = "<![CDATA[" + referenced;
+        std::string in_cdata = "<![CDATA[" + in_references;
         for (std::size_t at; (at = in_cdata.find("-&#")) != std::string::npos;) in_cdata.insert(at + 1, "]]>");
         for (std::size_t at; (at = in_cdata.find(";-")) != std::string::npos;) in_cdata.insert(at + 1, "<![CDATA[");
-        moved.replace(moved.find("<![CDATA[" + referenced), 9 + referenced.size(), in_cdata);
+        moved.replace(moved.find("<![CDATA[" + in_references), 9 + in_references.size(), in_cdata);
         expect_files({"<NotepadPlus>" + old_kit, kit_file(1, folder), moved, folder});
     }
     {
@@ -294,7 +287,8 @@ TEST_F(Launcher, LauncherScenarios) {
         next_clock_tick();
         const auto began = std::chrono::steady_clock::now();
         EXPECT_EQ(kit.run_launcher(), 0);
-        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
+        const auto took =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
         std::printf("no editor: the launcher took %lld ms\n", static_cast<long long>(took.count()));
         EXPECT_TRUE(took >= std::chrono::milliseconds(900) && took < std::chrono::milliseconds(3000)) << "a second";
         EXPECT_EQ(program_wait(before[0], 0) + program_wait(before[1], 0), -2);
@@ -305,7 +299,8 @@ TEST_F(Launcher, LauncherScenarios) {
         Kit kit("locked");
         kit.install_editor();
         std::string folder = kit.folder(); // named in other letters where paths ignore case
-        for (char& c : folder) c = path_ignores_case ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+        for (char& c : folder)
+            c = path_ignores_case ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
         ASSERT_EQ(kit_lock_take(folder.c_str()), 1);
         EXPECT_EQ(kit.run_launcher(), 0);
         EXPECT_TRUE(kit.editor_runs() == 0 && !fs::exists(kit.file("state.txt"))) << "nothing started, written";
