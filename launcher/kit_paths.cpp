@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "runtime/core/heap.h"
+#include "runtime/xml/xml.h"
 
 namespace quillgate {
 
@@ -35,8 +36,11 @@ bool path_may_start(std::string_view piece, std::size_t at) {
     return c == 0 || std::strchr("\\/._-~", c) == nullptr;
 }
 
-// No Windows path holds these bytes.
-bool ends_any_path(unsigned char c) { return c < 0x20 || std::strchr("\"<>|*?", c) != nullptr; }
+// No Windows path holds these bytes; the marker of a held character
+// stands for one a path may hold.
+bool ends_any_path(unsigned char c) {
+    return (c < 0x20 && c != static_cast<unsigned char>(xml_held_marker)) || std::strchr("\"<>|*?", c) != nullptr;
+}
 
 // Whether the path on the old drive at `at` moves to the new letter: the
 // longest candidate that exists under the new letter decides, and it moves

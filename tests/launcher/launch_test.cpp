@@ -29,7 +29,8 @@ namespace {
 using namespace quillgate::testing;
 
 int on_disk(const void*, std::string_view path) {
-    return path == "F:\\d\\n" || path == "F:\\both" || path == "E:\\both" || path == "F:\\My D\\a b";
+    return path == "F:\\d\\n" || path == "F:\\both" || path == "E:\\both" || path == "F:\\My D\\a b" ||
+           path == "F:\\\x01\xE4\xB8\x8A";
 }
 
 // The piece after the move, and how many paths moved.
@@ -67,6 +68,7 @@ TEST_F(Launcher, MatchTableAndGeneratedPieces) {
         // letter moves; a candidate path ends at a quote, or at a space.
         {"E:\\d\\n|E:\\both|E:\\gone|C:\\d\\n", "E:\\k\\", "F:\\k\\", "i", "F:\\d\\n|E:\\both|E:\\gone|C:\\d\\n"},
         {"\"E:\\My D\\a b\" -x e:\\k\\k", "E:\\k\\", "F:\\k\\", "i", "\"F:\\My D\\a b\" -x F:\\k\\k"},
+        {"E:\\\x01\xE4\xB8\x8A|", "E:\\k\\", "F:\\k\\", "i", "F:\\\x01\xE4\xB8\x8A|"}, // a held character
         {"E:\\d\\n", "E:\\k\\", "F:\\k2\\", "i", nullptr},
     };
     for (const auto& row : rows) {
