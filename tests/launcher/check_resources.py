@@ -191,7 +191,10 @@ def check_manifest(resources):
 
 def check(path, version):
     with open(path, "rb") as f:
-        data = f.read()
+        check_program(f.read(), version)
+
+
+def check_program(data, version):
     subsystem, resources = parse_pe(data)
     if subsystem != SUBSYSTEM_WINDOWS_GUI:
         raise Problem("subsystem %d, expected %d (GUI)" % (subsystem, SUBSYSTEM_WINDOWS_GUI))
