@@ -33,13 +33,13 @@ BOOL WINAPI control_routine(DWORD event) { return console_control_handler(static
 // hides a shown console then waits up to two seconds more for a window
 // manager that a bare X display does not have. So the title and the hide go
 // to a thread of the console's own, as asynchronous procedure calls, which
-// run in the order queued, and the launch never waits on the host. Only
-// that thread touches `console_worker_running`.
+// run in the order queued, and the launch never waits on the host. Calls
+// queued before the thread begins run first thing in it, so it is marked
+// running before it is created; after that only the thread touches the mark.
 HANDLE console_worker = nullptr;
 bool console_worker_running = false;
 
 DWORD WINAPI run_console_worker(void*) {
-    console_worker_running = true;
     while (console_worker_running) SleepEx(INFINITE, TRUE);
     return 0;
 }
@@ -118,7 +118,10 @@ int terminate_process_created(std::int64_t process_id, process_time created) {
 int console_open(const char* title) {
     AllocConsole();
     SetConsoleCtrlHandler(control_routine, TRUE);
-    if (!console_worker) console_worker = CreateThread(nullptr, 0, run_console_worker, nullptr, 0, nullptr);
+    if (!console_worker) {
+        console_worker_running = true;
+        console_worker = CreateThread(nullptr, 0, run_console_worker, nullptr, 0, nullptr);
+    }
     if (title) console_set_title(title);
     return 1;
 }
