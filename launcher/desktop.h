@@ -69,8 +69,16 @@ int terminate_process_created(std::int64_t process_id, process_time created);
 
 // Allocates a console (a console already there is kept), installs the
 // control handler and sets the title when one is given. Always 1.
+//
+// None of the console calls waits on the console's host, which under Wine
+// answers only some tenths of a second after the console is allocated: on
+// Windows the title and the hide are carried out, in the order asked, on a
+// thread of the console's own, and console_close lets what is queued run
+// before it releases the console.
 int console_open(const char* title);
 void console_set_title(const char* title);
+// Hides the console's window (ShowWindowAsync with SW_HIDE).
+void console_hide();
 void console_close();
 // On the close event the release step of the shutdown runs; every event is
 // then passed on (the result is always 0), so the system ends the process.
@@ -81,10 +89,6 @@ void delay_ms(std::uint32_t milliseconds);
 // How many times delay_ms asked for the timer resolution (0 or 1).
 int delay_resolution_requests();
 
-// The console's window (GetConsoleWindow); 0 without one.
-window_handle console_window();
-// ShowWindow with the given show value.
-void window_show(window_handle window, int show);
 // PostMessageA(window, WM_CLOSE, 0, 0): posted, not waited for.
 void window_post_close(window_handle window);
 // The current directory, however long; the empty text when it cannot be had.

@@ -196,8 +196,8 @@ void delay_ms(std::uint32_t milliseconds) {
 
 int delay_resolution_requests() { return resolution_requests; }
 
-window_handle console_window() { return 0; }
-void window_show(window_handle, int) {}
+// A terminal has no window of its own to hide.
+void console_hide() {}
 void window_post_close(window_handle) {}
 
 text current_directory() {

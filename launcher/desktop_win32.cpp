@@ -1,6 +1,8 @@
 // The desktop operations on Windows.
 #include <windows.h>
 
+#include <cstring>
+
 #include <mmsystem.h>
 #include <tlhelp32.h>
 
@@ -25,6 +27,37 @@ bool timer_resolution_set = false;
 int resolution_requests = 0;
 
 BOOL WINAPI control_routine(DWORD event) { return console_control_handler(static_cast<int>(event)) ? TRUE : FALSE; }
+
+// The console's host answers only once it has made its window: under Wine a
+// few tenths of a second after AllocConsole returned, and a ShowWindow that
+// hides a shown console then waits up to two seconds more for a window
+// manager that a bare X display does not have. So the title and the hide go
+// to a thread of the console's own, as asynchronous procedure calls, which
+// run in the order queued, and the launch never waits on the host. Calls
+// queued before the thread begins run first thing in it, so it is marked
+// running before it is created; after that only the thread touches the mark.
+HANDLE console_worker = nullptr;
+bool console_worker_running = false;
+
+DWORD WINAPI run_console_worker(void*) {
+    while (console_worker_running) SleepEx(INFINITE, TRUE);
+    return 0;
+}
+
+void CALLBACK stop_console_worker(ULONG_PTR) { console_worker_running = false; }
+
+void CALLBACK set_title_now(ULONG_PTR title) {
+    SetConsoleTitleA(reinterpret_cast<const char*>(title));
+    heap_free(reinterpret_cast<void*>(title));
+}
+
+// ShowWindowAsync: the hide is posted to the host, not waited for.
+void CALLBACK hide_now(ULONG_PTR) { ShowWindowAsync(GetConsoleWindow(), SW_HIDE); }
+
+// Runs `call` on the console's thread, or here when there is none.
+void on_console_worker(PAPCFUNC call, ULONG_PTR argument) {
+    if (!console_worker || !QueueUserAPC(call, console_worker, argument)) call(argument);
+}
 
 } // namespace
 
@@ -85,13 +118,32 @@ int terminate_process_created(std::int64_t process_id, process_time created) {
 int console_open(const char* title) {
     AllocConsole();
     SetConsoleCtrlHandler(control_routine, TRUE);
-    if (title) SetConsoleTitleA(title);
+    if (!console_worker) {
+        console_worker_running = true;
+        console_worker = CreateThread(nullptr, 0, run_console_worker, nullptr, 0, nullptr);
+    }
+    if (title) console_set_title(title);
     return 1;
 }
 
-void console_set_title(const char* title) { SetConsoleTitleA(title); }
+void console_set_title(const char* title) {
+    if (!title) return;
+    text copy = text::copy(title, std::strlen(title));
+    if (char* block = copy.release()) on_console_worker(set_title_now, reinterpret_cast<ULONG_PTR>(block));
+}
 
-void console_close() { FreeConsole(); }
+void console_hide() { on_console_worker(hide_now, 0); }
+
+// What is still queued for the console runs before it goes.
+void console_close() {
+    if (console_worker) {
+        on_console_worker(stop_console_worker, 0);
+        WaitForSingleObject(console_worker, INFINITE);
+        CloseHandle(console_worker);
+        console_worker = nullptr;
+    }
+    FreeConsole();
+}
 
 void delay_ms(std::uint32_t milliseconds) {
     if (!timer_resolution_set) {
@@ -103,10 +155,6 @@ void delay_ms(std::uint32_t milliseconds) {
 }
 
 int delay_resolution_requests() { return resolution_requests; }
-
-window_handle console_window() { return reinterpret_cast<window_handle>(GetConsoleWindow()); }
-
-void window_show(window_handle window, int show) { ShowWindow(reinterpret_cast<HWND>(window), show); }
 
 void window_post_close(window_handle window) { PostMessageA(reinterpret_cast<HWND>(window), WM_CLOSE, 0, 0); }
 

@@ -10,8 +10,6 @@ namespace quillgate {
 
 namespace {
 
-constexpr int show_hidden = 0;
-
 // The "cmd" windows asked to close so far, and how often; each poll adds at
 // most one window.
 struct window_closes {
@@ -94,7 +92,7 @@ launch_folders compute_launch_folders(const char* current_directory, char separa
 void launch_sequence() {
     console_open(nullptr);
     console_set_title(console_title);
-    window_show(console_window(), show_hidden);
+    console_hide();
 
     {
         text current = current_directory();
