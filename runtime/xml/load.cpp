@@ -9,8 +9,8 @@
 #include "runtime/core/bytes.h"
 #include "runtime/core/heap.h"
 #include "runtime/core/inline.h"
-#include "runtime/core/utf8.h"
 #include "runtime/files/convert.h"
+#include "runtime/platform/utf8.h"
 #include "runtime/xml/references.h"
 #include "runtime/xml/xml.h"
 

@@ -13,8 +13,8 @@
 #include "runtime/core/bytes.h"
 #include "runtime/core/heap.h"
 #include "runtime/core/inline.h"
-#include "runtime/core/utf8.h"
 #include "runtime/platform/replace.h"
+#include "runtime/platform/utf8.h"
 #include "runtime/xml/xml.h"
 
 namespace quillgate {

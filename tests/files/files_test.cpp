@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "fuzz/reference.h"
 #include "runtime/core/heap.h"
@@ -168,6 +169,25 @@ TEST_F(FileTest, EveryFailurePointOfASession) {
                 break;
             }
         }
+    }
+}
+
+// UTF-8 by the standard table: an overlong form, a surrogate, a stray
+// continuation byte and a sequence cut off by the end are each ill-formed
+// parts, one "?" apiece; C0 80 is no zero that ends the text.
+TEST_F(FileTest, IllFormedUtf8PartsBecomeOneQuestionMarkEach) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"a\xC3\xA9\xE2\x82\xACz", "a\xE9?z"},
+        {"\xC0\x80x", "??x"},
+        {"\xED\xA0\x80", "???"},
+        {"\x80\xBF", "??"},
+        {"\xE2\x82", "?"},
+        {"\xE2\x82!", "?!"},
+        {"a\0b"s, "a"},
+    };
+    for (const auto& [utf8, latin1] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(utf8));
+        EXPECT_EQ(utf8_to_latin1(utf8.data(), utf8.size()).view(), latin1);
     }
 }
 
