@@ -10,6 +10,7 @@
 #include "runtime/core/heap.h"
 #include "runtime/core/inline.h"
 #include "runtime/files/convert.h"
+#include "runtime/files/files.h"
 #include "runtime/platform/utf8.h"
 #include "runtime/xml/references.h"
 #include "runtime/xml/xml.h"
@@ -121,8 +122,8 @@ struct xml_load_state {
                 unit_filled = 0;
                 if (unit_width == 1) {
                     int style = take_unit(a);
-                    if (style == 0) style = take_unit(b);
-                    if (style != 0) return style;
+                    if (style == XML_LINE_END_NONE) style = take_unit(b);
+                    if (style != XML_LINE_END_NONE) return style;
                     continue;
                 }
             } else if (unit_filled < unit_width) {
@@ -132,9 +133,9 @@ struct xml_load_state {
             unsigned unit = unit_width == 1 ? unit_bytes[0]
                             : big_endian    ? (unit_bytes[0] << 8u) | unit_bytes[1]
                                             : (unit_bytes[1] << 8u) | unit_bytes[0];
-            if (int style = take_unit(unit)) return style;
+            if (int style = take_unit(unit); style != XML_LINE_END_NONE) return style;
         }
-        return 0;
+        return XML_LINE_END_NONE;
     }
 
     int take_unit(unsigned unit) {
@@ -144,14 +145,14 @@ struct xml_load_state {
             static constexpr unsigned utf8_mark[3] = {0xEF, 0xBB, 0xBF};
             if (unit == 0xFEFF || (unit_width == 1 && mark_units < 3 && unit == utf8_mark[mark_units])) {
                 ++mark_units;
-                return 0;
+                return XML_LINE_END_NONE;
             }
             scan_started = true;
-            if (unit == '\n') return 0;
+            if (unit == '\n') return XML_LINE_END_NONE;
         }
-        if (scan_pending_cr) return unit == '\n' ? 1 : 4;
+        if (scan_pending_cr) return unit == '\n' ? XML_LINE_END_CRLF : XML_LINE_END_CR;
         if (unit == '\r') scan_pending_cr = true;
-        return unit == '\n' ? 2 : 0;
+        return unit == '\n' ? XML_LINE_END_LF : XML_LINE_END_NONE;
     }
 };
 
@@ -240,7 +241,7 @@ namespace {
 // but nothing half-converted is passed off as the file's content.
 void stop_for_memory(xml_document* document) {
     if (document->parser == nullptr || document->status != 0) return;
-    document->status = 1;
+    document->status = XML_STATUS_OUT_OF_MEMORY;
     XML_StopParser(static_cast<XML_Parser>(document->parser), XML_FALSE);
 }
 
@@ -501,7 +502,7 @@ QUILLGATE_HOT_INLINE void append_text(xml_document* document, const unsigned cha
     // Each line feed may become CR LF, and a character held behind a marker
     // takes at most half as many bytes again as the two or more it came
     // in: room for that, rather than a pass to count them.
-    std::size_t extra = document->line_end_style == 1 ? count : count / 2 + 1;
+    std::size_t extra = document->line_end_style == XML_LINE_END_CRLF ? count : count / 2 + 1;
     char* out = grow_text(document, extra + count);
     if (out == nullptr) return stop_for_memory(document);
     char* start = out;
@@ -519,11 +520,11 @@ QUILLGATE_HOT_INLINE void append_text(xml_document* document, const unsigned cha
         if (i == count) break;
         unsigned char b = in[i];
         if (b == '\n') {
-            if (document->line_end_style == 1) {
+            if (document->line_end_style == XML_LINE_END_CRLF) {
                 *out++ = '\r';
                 *out++ = '\n';
             } else {
-                *out++ = document->line_end_style == 4 ? '\r' : '\n';
+                *out++ = document->line_end_style == XML_LINE_END_CR ? '\r' : '\n';
             }
         } else {
             // Through a copy, so that the loop's own index stays in a register.
@@ -664,11 +665,11 @@ void on_declaration(void* user_data, const XML_Char* version, const XML_Char* en
             document->load_state->declared_other_encoding = true;
         if (document->encoding_fixed == 0) {
             if (xml_same_label(encoding, "US-ASCII") || xml_same_label(encoding, "ISO-8859-1")) {
-                document->encoding = 24;
+                document->encoding = ENCODING_8BIT;
             } else if (xml_same_label(encoding, "UTF-16")) {
-                document->encoding = 25;
+                document->encoding = ENCODING_UTF16;
             } else {
-                document->encoding = 2;
+                document->encoding = ENCODING_UTF8;
             }
         }
     }
@@ -698,9 +699,9 @@ const XML_Memory_Handling_Suite parser_memory{heap_alloc, heap_realloc, heap_fre
 
 XML_Parser create_parser(int encoding) {
     const char* name = nullptr;
-    if (encoding == 24) name = "ISO-8859-1";
-    if (encoding == 25) name = "UTF-16";
-    if (encoding == 2) name = "UTF-8";
+    if (encoding == ENCODING_8BIT) name = "ISO-8859-1";
+    if (encoding == ENCODING_UTF16) name = "UTF-16";
+    if (encoding == ENCODING_UTF8) name = "UTF-8";
     XML_Parser parser = XML_ParserCreate_MM(name, &parser_memory, nullptr);
     if (parser == nullptr) return nullptr;
     XML_SetElementHandler(parser, on_start, on_end);
@@ -739,7 +740,7 @@ void read_and_parse(xml_document* document, XML_Parser parser, xml_byte_source* 
         auto n = static_cast<int>(std::min(want, source->size - total));
         void* buffer = XML_GetBuffer(parser, n);
         if (buffer == nullptr) {
-            document->status = 1;
+            document->status = XML_STATUS_OUT_OF_MEMORY;
             return record_error(document, parser);
         }
         std::uint32_t got = source->read(source->context, buffer, static_cast<std::uint32_t>(n));
@@ -747,7 +748,7 @@ void read_and_parse(xml_document* document, XML_Parser parser, xml_byte_source* 
         total += got;
         for (std::uint32_t i = 0; i < got && state->lead_count < 3; ++i)
             state->lead[state->lead_count++] = static_cast<const unsigned char*>(buffer)[i];
-        if (document->line_end_style == 0)
+        if (document->line_end_style == XML_LINE_END_NONE)
             document->line_end_style = state->scan_line_ends(static_cast<const unsigned char*>(buffer), got);
         std::uint32_t fed = got;
         if (total == got && state->pass_utf8_mark && got >= 3 && std::memcmp(buffer, "\xEF\xBB\xBF", 3) == 0) {
@@ -946,7 +947,7 @@ std::intptr_t xml_load_from(object_id slot, xml_byte_source* source, int encodin
     document->document_node = node;
     node->kind = XML_NODE_DOCUMENT;
     node->document = id;
-    document->encoding = encoding == -1 ? 2 : encoding;
+    document->encoding = encoding == XML_ENCODING_FROM_FILE ? ENCODING_UTF8 : encoding;
     document->standalone = -1;
     document->status = 0;
     document->self_id = id;
@@ -954,7 +955,7 @@ std::intptr_t xml_load_from(object_id slot, xml_byte_source* source, int encodin
     document->current_node = node;
     document->last_closed_child = nullptr;
     document->text_counter = 0;
-    document->line_end_style = 0;
+    document->line_end_style = XML_LINE_END_NONE;
     document->has_declaration = 0;
     document->declared_encoding = nullptr;
     document->held_form = XML_HELD_LATIN1;
@@ -967,9 +968,9 @@ std::intptr_t xml_load_from(object_id slot, xml_byte_source* source, int encodin
         document->string_pool = block;
         document->pool_cursor = reinterpret_cast<char*>(block + 1);
     }
-    document->encoding_fixed = encoding != -1 ? 1 : 0;
+    document->encoding_fixed = encoding != XML_ENCODING_FROM_FILE ? 1 : 0;
     xml_load_state state;
-    state.pass_utf8_mark = encoding == 24;
+    state.pass_utf8_mark = encoding == ENCODING_8BIT;
     document->load_state = &state;
     XML_SetUserData(parser, document);
 
@@ -982,7 +983,7 @@ std::intptr_t xml_load_from(object_id slot, xml_byte_source* source, int encodin
     // declaration.
     bool utf8_file = document->utf8_mark != 0 ||
                      (!has_byte_order_mark(state) && !utf16_file(state) && !state.declared_other_encoding);
-    document->declare_utf8 = encoding == 24 && utf8_file ? 1 : 0;
+    document->declare_utf8 = encoding == ENCODING_8BIT && utf8_file ? 1 : 0;
     document->load_state = nullptr;
     document->parser = nullptr;
     XML_ParserFree(parser);

@@ -13,6 +13,7 @@
 #include "runtime/core/bytes.h"
 #include "runtime/core/heap.h"
 #include "runtime/core/inline.h"
+#include "runtime/files/files.h"
 #include "runtime/platform/replace.h"
 #include "runtime/platform/utf8.h"
 #include "runtime/xml/xml.h"
@@ -79,12 +80,12 @@ std::string_view line_end_escape(const unsigned char* bytes, std::size_t i, std:
                                  std::int32_t* size) {
     *size = 1;
     bool pair = bytes[i] == '\r' && i + 1 < count && bytes[i + 1] == '\n';
-    if (style == 1 && pair) {
+    if (style == XML_LINE_END_CRLF && pair) {
         *size = 2;
         return {};
     }
-    if (bytes[i] == '\r') return style == 4 ? std::string_view{} : "&#13;";
-    return style == 1 || style == 4 ? "&#10;" : std::string_view{};
+    if (bytes[i] == '\r') return style == XML_LINE_END_CR ? std::string_view{} : "&#13;";
+    return style == XML_LINE_END_CRLF || style == XML_LINE_END_CR ? "&#10;" : std::string_view{};
 }
 
 // For each escape mode, the bytes that are written as they are in 8-bit
@@ -116,10 +117,10 @@ int clamp_mode(int mode) { return mode >= 0 && mode <= 2 ? mode : ESCAPE_NONE; }
 // text (see line_end_escape), or 0.
 std::size_t line_end_as_is(const unsigned char* bytes, std::size_t i, std::size_t count, int style) {
     if (bytes[i] == '\r') {
-        if (style == 1) return i + 1 < count && bytes[i + 1] == '\n' ? 2 : 0;
-        return style == 4 ? 1 : 0;
+        if (style == XML_LINE_END_CRLF) return i + 1 < count && bytes[i + 1] == '\n' ? 2 : 0;
+        return style == XML_LINE_END_CR ? 1 : 0;
     }
-    return bytes[i] == '\n' && style != 1 && style != 4 ? 1 : 0;
+    return bytes[i] == '\n' && style != XML_LINE_END_CRLF && style != XML_LINE_END_CR ? 1 : 0;
 }
 
 #if defined(__SSE2__)
@@ -146,7 +147,7 @@ QUILLGATE_HOT_INLINE unsigned stops_in(__m128i chunk, int style, unsigned pair_b
         unsigned cr = static_cast<unsigned>(_mm_movemask_epi8(is('\r')));
         unsigned lf = static_cast<unsigned>(_mm_movemask_epi8(is('\n')));
         unsigned pairs = cr & (lf >> 1) & ~pair_break;
-        unsigned as_is = style == 1 ? pairs | (pairs << 1) : style == 4 ? cr : lf;
+        unsigned as_is = style == XML_LINE_END_CRLF ? pairs | (pairs << 1) : style == XML_LINE_END_CR ? cr : lf;
         mask |= (cr | lf) & ~as_is;
     }
     return mask;
@@ -718,9 +719,9 @@ namespace {
 // its bytes go out as they stood under it, else the output's own.
 const char* declared_name(const xml_document* document, int encoding) {
     const char* declared = document->declared_encoding;
-    if (encoding == 25) return "UTF-16";
-    bool kept = encoding == 24 && declared != nullptr && document->keeps_declared_name != 0;
-    if (encoding == 2 || document->declare_utf8 != 0)
+    if (encoding == ENCODING_UTF16) return "UTF-16";
+    bool kept = encoding == ENCODING_8BIT && declared != nullptr && document->keeps_declared_name != 0;
+    if (encoding == ENCODING_UTF8 || document->declare_utf8 != 0)
         return kept && document->held_form == XML_HELD_UTF8 ? declared : "UTF-8";
     return kept && document->held_form != XML_HELD_UTF8 ? declared : "ISO-8859-1";
 }
@@ -729,9 +730,9 @@ const char* declared_name(const xml_document* document, int encoding) {
 const char* line_end_after_declaration(const xml_document* document) {
     if (document->has_declaration != 0) return "";
     switch (document->line_end_style) {
-    case 1: return "\r\n";
-    case 2: return "\n";
-    case 4: return "\r";
+    case XML_LINE_END_CRLF: return "\r\n";
+    case XML_LINE_END_LF: return "\n";
+    case XML_LINE_END_CR: return "\r";
     default: return "";
     }
 }
@@ -739,18 +740,18 @@ const char* line_end_after_declaration(const xml_document* document) {
 } // namespace
 
 int xml_write_document(xml_document* document, xml_writer* writer, int encoding, int flags) {
-    if (encoding == 25) {
+    if (encoding == ENCODING_UTF16) {
         writer->emit = xml_emit_utf16;
         if ((flags & XML_SAVE_BOM) != 0 && writer->room >= 2) {
             *writer->cursor++ = 0xFF;
             *writer->cursor++ = 0xFE;
             writer->room -= 2;
         }
-    } else if (encoding == 2 || document->declare_utf8 != 0) {
+    } else if (encoding == ENCODING_UTF8 || document->declare_utf8 != 0) {
         // An 8-bit document of a UTF-8 file holds that file's bytes: they go
         // out as they are, under a UTF-8 declaration, and a mark the file
         // had goes back in front.
-        bool file_bytes = encoding != 2;
+        bool file_bytes = encoding != ENCODING_UTF8;
         writer->emit = file_bytes ? xml_emit_utf8_bytes : xml_emit_utf8;
         bool mark = (flags & XML_SAVE_BOM) != 0 || (file_bytes && document->utf8_mark != 0);
         if (mark && writer->room >= 3) {
