@@ -79,7 +79,7 @@ void on_cdata_start(void* user_data) {
 
 void on_cdata_end(void* user_data) {
     xml_document* document = loading(user_data);
-    if (document != nullptr && document->current_node != nullptr && document->current_node->kind == XML_NODE_CDATA)
+    if (document != nullptr && open_node(document) != nullptr && open_node(document)->kind == XML_NODE_CDATA)
         xml_close_node(document);
 }
 
@@ -96,8 +96,7 @@ void on_doctype_start(void* user_data, const XML_Char* name, const XML_Char* sys
 
 void on_doctype_end(void* user_data) {
     xml_document* document = loading(user_data);
-    if (document == nullptr || document->current_node == nullptr || document->current_node->kind != XML_NODE_DTD)
-        return;
+    if (document == nullptr || open_node(document) == nullptr || open_node(document)->kind != XML_NODE_DTD) return;
     xml_append_raw(document, "]>", 2);
     xml_close_node(document);
 }
@@ -106,8 +105,7 @@ void on_declaration(void* user_data, const XML_Char* version, const XML_Char* en
     xml_document* document = loading(user_data);
     if (document == nullptr || version == nullptr) return; // a text declaration
     if (encoding != nullptr) {
-        if (!xml_same_label(encoding, "UTF-8") && document->load_state != nullptr)
-            document->load_state->declared_other_encoding = true;
+        if (!xml_same_label(encoding, "UTF-8")) document->load_state->declared_other_encoding = true;
         if (document->encoding_fixed == 0) {
             if (xml_same_label(encoding, "US-ASCII") || xml_same_label(encoding, "ISO-8859-1")) {
                 document->encoding = ENCODING_8BIT;

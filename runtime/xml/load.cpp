@@ -30,7 +30,7 @@ bool utf16_file(const xml_load_state& state) {
 
 void choose_held_form(xml_document* document) {
     const xml_load_state* state = document->load_state;
-    bool utf16 = state != nullptr && document->utf8_mark == 0 && utf16_file(*state);
+    bool utf16 = document->utf8_mark == 0 && utf16_file(*state);
     xml_choose_held_form(document, document->declared_encoding, utf16, document->utf8_mark != 0);
 }
 
@@ -107,11 +107,7 @@ void start_document(xml_document* document, xml_node* node, object_id id, XML_Pa
     document->encoding = encoding == XML_ENCODING_FROM_FILE ? ENCODING_UTF8 : encoding;
     document->standalone = -1;
     document->status = 0;
-    document->self_id = id;
     document->parser = parser;
-    document->current_node = node;
-    document->last_closed_child = nullptr;
-    document->text_counter = 0;
     document->line_end_style = XML_LINE_END_NONE;
     document->has_declaration = 0;
     document->declared_encoding = nullptr;
@@ -159,6 +155,8 @@ std::intptr_t xml_load_from(object_id slot, xml_byte_source* source, int encodin
     start_document(document, node, id, parser, source->size, encoding);
     xml_load_state state;
     state.pass_utf8_mark = encoding == ENCODING_8BIT;
+    state.self_id = id;
+    state.current_node = node;
     document->load_state = &state;
     XML_SetUserData(parser, document);
 

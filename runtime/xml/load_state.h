@@ -48,6 +48,14 @@ private:
 // and never start at a multiple of 8, so that they pass for pool strings
 // while they are there.
 struct xml_load_state {
+    // Where the tree grows: the node that is open, its child that closed
+    // last (the next one's older sibling), and the bytes of its text since
+    // that child, which the next child records as its preceding text.
+    object_id self_id = 0; // the document's id, which every node records
+    xml_node* current_node = nullptr;
+    xml_node* last_closed_child = nullptr;
+    std::int32_t text_counter = 0;
+
     struct open_text {
         std::int64_t length;
         std::int64_t capacity; // the document node's block
@@ -116,6 +124,19 @@ struct xml_load_state {
     }
 };
 
+// Building the tree while a load runs: the opening of a DOCTYPE as its
+// text (a heap string the caller frees, or null); text appended to the open
+// node as the tree holds it (xml_append_raw: markup, taken to 8-bit text
+// without the rules for line ends and references); places and copies in the
+// string pool; nodes opened and closed.
+char* xml_compose_doctype(const char* name, const char* system_id, const char* public_id, int has_internal_subset);
+void xml_append_text(xml_document* document, const char* bytes, int length);
+void xml_append_raw(xml_document* document, const char* bytes, int length);
+void* xml_pool_alloc(xml_document* document, std::size_t size);
+char* xml_pool_strdup(xml_document* document, const char* utf8);
+xml_node* xml_new_node(xml_document* document, int kind);
+void xml_close_node(xml_document* document);
+
 namespace loader {
 
 constexpr std::uint64_t high_bits = 0x8080808080808080u;
@@ -141,6 +162,9 @@ inline xml_document* loading(void* user_data) {
     auto* document = static_cast<xml_document*>(user_data);
     return document->status == 0 ? document : nullptr;
 }
+
+// The node the load has open: the one its text and new nodes go into.
+inline xml_node* open_node(const xml_document* document) { return document->load_state->current_node; }
 
 // A parser for the encoding flag, with every handler set.
 XML_Parser create_parser(int encoding);
@@ -207,10 +231,10 @@ char* pool_name(xml_document* document, const char* utf8);
 // ---------------------------------------------------------------- the text stack
 // (text_stack.cpp)
 
-// Grows the current node's text for `extra` more bytes and a terminator;
-// returns where they go, or null (the text unchanged). `old` receives the
-// length the text had.
-char* grow_current_text(xml_document* document, std::size_t extra, std::size_t* old);
+// Grows the document node's text, which is the current one while no other
+// node is open, for `extra` more bytes and a terminator; returns where they
+// go, or null (the text unchanged).
+char* grow_current_text(xml_document* document, std::size_t extra);
 // Room on the text stack for `extra` more bytes of the current node's text
 // and a terminator; returns where they go, or null (the text unchanged).
 char* grow_stacked_text(xml_document* document, std::size_t extra);
@@ -218,21 +242,19 @@ char* grow_stacked_text(xml_document* document, std::size_t extra);
 // Where `extra` more bytes of the current node's text go, or null.
 inline char* grow_text(xml_document* document, std::size_t extra) {
     xml_load_state* state = document->load_state;
-    if (state != nullptr && state->depth > 0) {
-        // Most pieces fit the stack as it is.
-        auto end = static_cast<std::size_t>(state->current.start + state->current.length);
-        if (end + extra + 1 > state->texts_room) return grow_stacked_text(document, extra);
-        document->current_node->text = state->text_base() + state->current.start;
-        return state->text_base() + end;
-    }
-    std::size_t old = 0;
-    return grow_current_text(document, extra, &old);
+    if (state->depth == 0) return grow_current_text(document, extra);
+    // Most pieces fit the stack as it is.
+    auto end = static_cast<std::size_t>(state->current.start + state->current.length);
+    if (end + extra + 1 > state->texts_room) return grow_stacked_text(document, extra);
+    state->current_node->text = state->text_base() + state->current.start;
+    return state->text_base() + end;
 }
 
 // The current node's text grew by `added` bytes.
 inline void note_appended(xml_document* document, std::size_t added) {
-    document->text_counter += static_cast<std::int32_t>(added);
-    if (document->load_state != nullptr) document->load_state->current.length += static_cast<std::int64_t>(added);
+    xml_load_state* state = document->load_state;
+    state->text_counter += static_cast<std::int32_t>(added);
+    state->current.length += static_cast<std::int64_t>(added);
 }
 
 // A load that ended with texts on the stack hands them to the document.

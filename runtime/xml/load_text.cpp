@@ -33,7 +33,7 @@ bool plain_word(std::uint64_t word) {
         *out = '?';
         return 1;
     }
-    if (document->current_node->kind == XML_NODE_ELEMENT) {
+    if (open_node(document)->kind == XML_NODE_ELEMENT) {
         if (c <= 0xFF && document->held_form != XML_HELD_LATIN1 && *event < 0) *event = xml_event_kind(document);
         if (c <= 0xFF && *event == XML_EVENT_ENTITY && document->held_form == XML_HELD_UTF8) {
             std::size_t held = static_cast<std::size_t>(xml_hold_expanded(in + *at, count - *at, out, &length));
@@ -107,14 +107,14 @@ void hold_entity_reference(xml_document* document, const char* bytes, int length
 
 void on_text(void* user_data, const XML_Char* bytes, int length) {
     xml_document* document = loading(user_data);
-    if (document != nullptr && document->current_node != nullptr && bytes != nullptr && length >= 0)
+    if (document != nullptr && open_node(document) != nullptr && bytes != nullptr && length >= 0)
         append_text(document, reinterpret_cast<const unsigned char*>(bytes), static_cast<std::size_t>(length));
 }
 
 void on_default(void* user_data, const XML_Char* bytes, int length) {
     xml_document* document = loading(user_data);
     if (document == nullptr) return;
-    const xml_node* node = document->current_node;
+    const xml_node* node = open_node(document);
     if (node != nullptr && node->kind == XML_NODE_ELEMENT && length > 2 && bytes[0] == '&' && bytes[length - 1] == ';')
         return hold_entity_reference(document, bytes, length);
     xml_append_raw(document, bytes, length);
@@ -125,12 +125,12 @@ void on_default(void* user_data, const XML_Char* bytes, int length) {
 using namespace loader;
 
 void xml_append_text(xml_document* document, const char* bytes, int length) {
-    if (document == nullptr || document->current_node == nullptr || bytes == nullptr || length < 0) return;
+    if (document == nullptr || open_node(document) == nullptr || bytes == nullptr || length < 0) return;
     append_text(document, reinterpret_cast<const unsigned char*>(bytes), static_cast<std::size_t>(length));
 }
 
 void xml_append_raw(xml_document* document, const char* bytes, int length) {
-    if (document == nullptr || document->current_node == nullptr || bytes == nullptr || length < 0) return;
+    if (document == nullptr || open_node(document) == nullptr || bytes == nullptr || length < 0) return;
     char* out = grow_text(document, static_cast<std::size_t>(length));
     if (out == nullptr) return stop_for_memory(document);
     count_replacements(document, bytes, static_cast<std::size_t>(length));

@@ -69,7 +69,7 @@ bool make_name_room(xml_load_state* state) {
 
 char* pool_name(xml_document* document, const char* utf8) {
     xml_load_state* state = document->load_state;
-    if (state == nullptr || utf8 == nullptr) return xml_pool_strdup(document, utf8);
+    if (utf8 == nullptr) return nullptr;
     std::size_t length = std::strlen(utf8);
     std::uint32_t hash = name_hash(utf8, length);
     if (state->name_slots > 0) {

@@ -6,47 +6,27 @@
 namespace quillgate {
 namespace loader {
 
-char* grow_current_text(xml_document* document, std::size_t extra, std::size_t* old) {
-    xml_node* node = document->current_node;
+char* grow_current_text(xml_document* document, std::size_t extra) {
     xml_load_state* state = document->load_state;
-    bool sized = state != nullptr && node->text != nullptr && xml_separately_owned(node->text);
-    std::size_t length = 0;
-    std::size_t capacity = 0;
-    if (sized) {
-        length = static_cast<std::size_t>(state->current.length);
-        capacity = static_cast<std::size_t>(state->current.capacity);
-    } else if (node->text != nullptr) {
-        length = std::strlen(node->text);
-        capacity = length + 1;
-    }
+    xml_node* node = state->current_node;
+    std::size_t length = node->text != nullptr ? static_cast<std::size_t>(state->current.length) : 0;
+    std::size_t capacity = node->text != nullptr ? static_cast<std::size_t>(state->current.capacity) : 0;
     std::size_t need = length + extra + 1;
-    if (node->text == nullptr || need > capacity) {
-        char* grown = nullptr;
-        std::size_t size = need;
-        // Texts that the load keeps growing double, so a long run of small
-        // pieces costs linear time.
-        if (state != nullptr) size = std::max(need, capacity > 0 ? capacity * 2 : std::size_t{64});
-        if (node->text != nullptr && !xml_separately_owned(node->text)) {
-            // A pool string is never resized in place; it is copied out.
-            grown = static_cast<char*>(heap_alloc_zeroed(need));
+    if (need > capacity) {
+        // The text keeps growing: it doubles, so a long run of small pieces
+        // costs linear time.
+        std::size_t size = std::max(need, capacity > 0 ? capacity * 2 : std::size_t{64});
+        auto* grown = static_cast<char*>(heap_realloc(node->text, size));
+        if (grown == nullptr && size != need) {
             size = need;
-            if (grown != nullptr) std::memcpy(grown, node->text, length + 1);
-        } else {
             grown = static_cast<char*>(heap_realloc(node->text, size));
-            if (grown == nullptr && size != need) {
-                size = need;
-                grown = static_cast<char*>(heap_realloc(node->text, size));
-            }
         }
         if (grown == nullptr) return nullptr;
         node->text = grown;
         capacity = size;
     }
-    if (state != nullptr) {
-        state->current.length = static_cast<std::int64_t>(length);
-        state->current.capacity = static_cast<std::int64_t>(capacity);
-    }
-    *old = length;
+    state->current.length = static_cast<std::int64_t>(length);
+    state->current.capacity = static_cast<std::int64_t>(capacity);
     return node->text + length;
 }
 
@@ -64,13 +44,13 @@ char* grow_stacked_text(xml_document* document, std::size_t extra) {
         if (block == nullptr) return nullptr;
         state->texts = static_cast<xml_pool_block*>(block);
         state->texts_room = size;
-        xml_node* node = document->current_node;
+        xml_node* node = state->current_node;
         for (std::int32_t level = state->depth; level > 0; --level, node = node->parent) {
             const xml_load_state::open_text& at = level == state->depth ? state->current : state->outer[level];
             if (node->text != nullptr) node->text = state->text_base() + at.start;
         }
     }
-    document->current_node->text = state->text_base() + state->current.start;
+    state->current_node->text = state->text_base() + state->current.start;
     return state->text_base() + end;
 }
 
@@ -80,7 +60,7 @@ char* grow_stacked_text(xml_document* document, std::size_t extra) {
 void keep_stacked_texts(xml_document* document, xml_load_state* state) {
     if (state->texts == nullptr) return;
     bool in_tree = state->texts_in_tree;
-    xml_node* node = document->current_node;
+    xml_node* node = state->current_node;
     for (std::int32_t level = state->depth; level > 0 && node != nullptr; --level, node = node->parent)
         in_tree = in_tree || node->text != nullptr;
     if (!in_tree) return;
@@ -104,66 +84,56 @@ void keep_stacked_texts(xml_document* document, xml_load_state* state) {
 using namespace loader;
 
 xml_node* xml_new_node(xml_document* document, int kind) {
+    xml_load_state* state = document->load_state;
     block_pool* pool = xml_node_pool();
     auto* node = pool != nullptr ? static_cast<xml_node*>(pool_alloc_zeroed(pool)) : nullptr;
     if (node == nullptr) {
         stop_for_memory(document);
         return nullptr;
     }
-    if (document->load_state != nullptr && !document->load_state->push()) {
+    if (!state->push()) {
         pool_free(pool, node);
         stop_for_memory(document);
         return nullptr;
     }
     node->kind = static_cast<std::int16_t>(kind);
-    node->document = document->self_id;
-    node->preceding_text_length = document->text_counter;
+    node->document = state->self_id;
+    node->preceding_text_length = state->text_counter;
     if (kind == XML_NODE_ELEMENT && document->main_element == nullptr) document->main_element = node;
-    node->parent = document->current_node;
-    if (document->last_closed_child != nullptr) {
-        document->last_closed_child->next_sibling = node;
-        node->prev_sibling = document->last_closed_child;
-    } else if (document->current_node != nullptr) {
-        document->current_node->first_child = node;
+    node->parent = state->current_node;
+    if (state->last_closed_child != nullptr) {
+        state->last_closed_child->next_sibling = node;
+        node->prev_sibling = state->last_closed_child;
+    } else if (state->current_node != nullptr) {
+        state->current_node->first_child = node;
     }
-    document->current_node = node;
-    document->last_closed_child = nullptr;
-    document->text_counter = 0;
+    state->current_node = node;
+    state->last_closed_child = nullptr;
+    state->text_counter = 0;
     return node;
 }
 
 void xml_close_node(xml_document* document) {
-    xml_node* node = document->current_node;
+    xml_load_state* state = document->load_state;
+    xml_node* node = state->current_node;
     // The document node is never closed; its text stays a block of its own.
     if (node == nullptr || node == document->document_node) return;
-    xml_load_state* state = document->load_state;
-    if (state != nullptr && state->depth > 0) {
-        if (node->text != nullptr) {
-            auto length = static_cast<std::size_t>(state->current.length);
-            if (auto* copy = static_cast<char*>(xml_pool_alloc(document, length + 1))) {
-                std::memcpy(copy, node->text, length + 1);
-                node->text = copy;
-            } else {
-                // The text stays where it is, and the stack with it.
-                state->texts_in_tree = true;
-                stop_for_memory(document);
-            }
-        }
-    } else if (node->text != nullptr && xml_separately_owned(node->text)) {
-        // Outside a load, a grown text moves to the pool as it always did.
-        std::size_t length = std::strlen(node->text);
-        if (length + 1 <= xml_pool_largest_request) {
-            if (auto* copy = static_cast<char*>(xml_pool_alloc(document, length + 1))) {
-                std::memcpy(copy, node->text, length + 1);
-                heap_free(node->text);
-                node->text = copy;
-            }
+    // Every other node's text leaves the stack for the pool.
+    if (node->text != nullptr) {
+        auto length = static_cast<std::size_t>(state->current.length);
+        if (auto* copy = static_cast<char*>(xml_pool_alloc(document, length + 1))) {
+            std::memcpy(copy, node->text, length + 1);
+            node->text = copy;
+        } else {
+            // The text stays where it is, and the stack with it.
+            state->texts_in_tree = true;
+            stop_for_memory(document);
         }
     }
-    if (state != nullptr) state->pop();
-    document->last_closed_child = node;
-    document->text_counter = 0;
-    document->current_node = node->parent;
+    state->pop();
+    state->last_closed_child = node;
+    state->text_counter = 0;
+    state->current_node = node->parent;
 }
 
 } // namespace quillgate

@@ -70,11 +70,7 @@ struct xml_document {
     const char* error_message;
     xml_pool_block* string_pool;
     void* parser;
-    object_id self_id;
     std::int32_t encoding_fixed;
-    xml_node* current_node;
-    xml_node* last_closed_child;
-    std::int32_t text_counter;
     char* pool_cursor;
     // 1 when a document loaded as 8-bit text came from a file that is UTF-8
     // to any reader: the saver then names UTF-8 in the declaration.
@@ -180,15 +176,6 @@ int xml_status(object_id id);
 xml_node* xml_root_element(object_id id);
 void xml_free(object_id id);
 void xml_free_all();
-
-// A heap string the caller frees, or null.
-char* xml_compose_doctype(const char* name, const char* system_id, const char* public_id, int has_internal_subset);
-void xml_append_text(xml_document* document, const char* bytes, int length);
-void xml_append_raw(xml_document* document, const char* bytes, int length);
-void* xml_pool_alloc(xml_document* document, std::size_t size);
-char* xml_pool_strdup(xml_document* document, const char* utf8);
-xml_node* xml_new_node(xml_document* document, int kind);
-void xml_close_node(xml_document* document);
 
 xml_node* xml_node_from_path(xml_node* node, const char* path);
 void xml_set_attribute(xml_node* node, const char* name, const char* value);
