@@ -205,7 +205,8 @@ TEST_F(FileTest, MissingMemory) {
     EXPECT_EQ(line(1), std::string(904, 'a'));
     EXPECT_EQ(line(1), "b");
     heap_fail_after(0, true);
-    EXPECT_TRUE(latin1_to_utf8("abc", 3).empty() && ansi_to_utf16(nullptr).empty()) << "no memory, no input";
+    EXPECT_TRUE(latin1_to_utf8("abc", 3).empty()) << "no memory";
+    EXPECT_TRUE(ansi_to_utf16(nullptr).empty()) << "no input";
     heap_fail_after(-1);
     file_close(1);
     EXPECT_EQ(content("in.txt"), bytes);
