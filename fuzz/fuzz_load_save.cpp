@@ -9,17 +9,17 @@ using namespace quillgate;
 
 namespace {
 
-constexpr int flags[] = {ENCODING_8BIT, ENCODING_UTF8, ENCODING_UTF16, -1};
+constexpr int flags[] = {ENCODING_8BIT, ENCODING_UTF8, ENCODING_UTF16, XML_ENCODING_FROM_FILE};
 
 // A text line feed that is no line end of a CR LF or CR document (taken in
 // before the style was known) is written as "&#10;", and the loader gives
 // every line feed the parser reports the file's style.
 bool has_stray_line_feed(const xml_node* root, int style) {
-    if (style != 1 && style != 4) return false;
+    if (style != XML_LINE_END_CRLF && style != XML_LINE_END_CR) return false;
     for (const xml_node* node = root; node != nullptr; node = fuzz::next_in_walk(node, root)) {
         if (node->kind != XML_NODE_ELEMENT) continue;
         for (const char* t = node->text; t != nullptr && *t != '\0'; ++t)
-            if (*t == '\n' && (style == 4 || t == node->text || t[-1] != '\r')) return true;
+            if (*t == '\n' && (style == XML_LINE_END_CR || t == node->text || t[-1] != '\r')) return true;
     }
     return false;
 }
@@ -29,8 +29,8 @@ bool has_stray_line_feed(const xml_node* root, int style) {
 // text: it is taken out before the trees are compared.
 void drop_added_line_end(const xml_document* original, xml_document* reloaded) {
     const int style = original->line_end_style;
-    if (original->has_declaration != 0 || style == 0) return;
-    const std::string end = style == 1 ? "\r\n" : style == 2 ? "\n" : "\r";
+    if (original->has_declaration != 0 || style == XML_LINE_END_NONE) return;
+    const std::string end = style == XML_LINE_END_CRLF ? "\r\n" : style == XML_LINE_END_LF ? "\n" : "\r";
     xml_node* node = reloaded->document_node;
     fuzz::require(node->text != nullptr && std::string(node->text).starts_with(end), "the new declaration's line end");
     std::memmove(node->text, node->text + end.size(), std::strlen(node->text) - end.size() + 1);

@@ -29,7 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::write_bytes(path, content, length);
 
     heap_counts before = heap_live();
-    fuzz::require(file_open_with_mode(2, path.c_str(), 1, unbuffered ? 5 : 1) != 0, "file_open_with_mode");
+    fuzz::require(file_open_with_mode(2, path.c_str(), FILE_MODE_READ,
+                                      FILE_OPTION_SHARE_READ | (unbuffered ? FILE_OPTION_UNBUFFERED : 0)) != 0,
+                  "file_open_with_mode");
     std::vector<std::string> expected;
     for (std::size_t at = 0; at < length;) {
         std::string line = fuzz::reference_line({reinterpret_cast<const char*>(content), length}, at, raw);

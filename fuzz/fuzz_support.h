@@ -63,10 +63,10 @@ Node* next_in_walk(Node* node, const xml_node* root) {
     return nullptr;
 }
 
-// The line ends of a file's style (1: CR LF, 4: CR) as one LF each, as a
+// The line ends of a file's style (CR LF or CR) as one LF each, as a
 // reader takes them; every other CR and LF stays the character it is.
 inline std::string plain_line_ends(std::string s, int style) {
-    const std::string end = style == 1 ? "\r\n" : style == 4 ? "\r" : "";
+    const std::string end = style == XML_LINE_END_CRLF ? "\r\n" : style == XML_LINE_END_CR ? "\r" : "";
     for (std::size_t at = 0; !end.empty() && (at = s.find(end, at)) != std::string::npos; ++at)
         s.replace(at, end.size(), "\n");
     return s;

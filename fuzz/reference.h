@@ -27,30 +27,31 @@ inline std::string widen(std::string_view narrow) {
     return out;
 }
 
-inline bool is_continuation(unsigned char b) { return b >= 0x80 && b <= 0xBF; }
-
-// UTF-8 to one byte per character; stops at a decoded zero.
+// UTF-8 to one byte per character; stops at a zero byte. A character above
+// U+00FF is "?", and so is each ill-formed part: the longest start of a
+// sequence that the Unicode table of well-formed UTF-8 allows, or one byte.
 inline std::string reference_utf8_to_latin1(std::string_view text) {
     const auto* in = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t size = text.size();
     std::string out;
     std::size_t i = 0;
     while (i < size) {
-        unsigned char b = in[i];
-        int value = b <= 0x7F ? b : -1; // -1: nothing output
+        const unsigned char b = in[i];
+        // The table: a lead byte's sequence length and its second byte's range.
+        const std::size_t length = b < 0x80 ? 1 : b < 0xC2 ? 0 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : b < 0xF5 ? 4 : 0;
+        const unsigned low = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
+        const unsigned high = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
+        std::uint32_t code = length == 1 ? b : b & (0xFFu >> (length + 1));
         std::size_t used = 1;
-        // A lead byte with room for its whole sequence takes the continuation
-        // bytes that follow, up to its length, and gives a character; only a
-        // whole two-byte sequence below 256 is itself, anything else is "?".
-        std::size_t length = b >= 0xF8 ? 0 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
-        if (length != 0 && size - i >= length) {
-            while (used < length && is_continuation(in[i + used])) ++used;
-            int code = ((b & 0x1F) << 6) | (in[i + 1] & 0x3F);
-            value = length == 2 && used == 2 && code < 256 ? code : '?';
+        for (; used < length && i + used < size; ++used) {
+            const unsigned next = in[i + used];
+            if (next < (used == 1 ? low : 0x80) || next > (used == 1 ? high : 0xBF)) break;
+            code = code << 6 | (next & 0x3F);
         }
         i += used;
+        const std::uint32_t value = used == length && code <= 0xFF ? code : '?';
         if (value == 0) break;
-        if (value > 0) out += static_cast<char>(value);
+        out += static_cast<char>(value);
     }
     return out;
 }

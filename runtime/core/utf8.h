@@ -1,19 +1,5 @@
-// UTF-8 by the Unicode standard's table of well-formed sequences: no
-// overlong forms, no surrogates, nothing above U+10FFFF.
+// The UTF-8 table sits in the platform layer, whose POSIX code-page calls
+// read UTF-8 too; the layers above know it by this name as well.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-#include <string_view>
-
-namespace quillgate {
-
-// The sequence at bytes[0, size): its code point, and in `length` its
-// bytes, or a length of 0 when the bytes start no well-formed sequence.
-std::uint32_t utf8_decode(const unsigned char* bytes, std::size_t size, std::size_t* length);
-// Whether the bytes are well-formed UTF-8 throughout.
-bool utf8_well_formed(std::string_view bytes);
-// Writes the code point's sequence into `out` (4 bytes); its length.
-int utf8_encode(std::uint32_t code_point, char* out);
-
-} // namespace quillgate
+#include "runtime/platform/utf8.h"

@@ -7,43 +7,26 @@
 
 #include "runtime/core/heap.h"
 #include "runtime/platform/text_codepage.h"
+#include "runtime/platform/utf8.h"
 
 namespace quillgate {
 
 namespace {
 
-bool continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
-// One step of the UTF-8 reader: how many bytes it consumes and, when it
-// yields one, the output byte. Everything outside Latin-1 becomes "?".
+// One step of the UTF-8 reader: how many bytes it consumes and the output
+// byte. A character outside Latin-1 becomes "?", and so does each ill-formed
+// part, one for each, as the system's own conversion substitutes them.
 struct utf8_step {
     std::size_t consumed;
-    bool yields;
     unsigned char byte;
 };
 
 utf8_step step_at(const unsigned char* bytes, std::size_t at, std::size_t size) {
-    unsigned char lead = bytes[at];
-    std::size_t after = size - at - 1;
-    if (lead < 0x80) return {1, true, lead};
-    if (lead >= 0xC0 && lead <= 0xDF && after >= 1) {
-        unsigned char next = bytes[at + 1];
-        if (!continuation(next)) return {1, true, '?'};
-        unsigned value = ((lead & 0x1Fu) << 6) | (next & 0x3Fu);
-        return {2, true, value < 256 ? static_cast<unsigned char>(value) : static_cast<unsigned char>('?')};
-    }
-    if (lead >= 0xE0 && lead <= 0xEF && after >= 2) {
-        std::size_t consumed = 1;
-        if (continuation(bytes[at + 1])) consumed = continuation(bytes[at + 2]) ? 3 : 2;
-        return {consumed, true, '?'};
-    }
-    if (lead >= 0xF0 && lead <= 0xF7 && after >= 3) {
-        std::size_t consumed = 1;
-        while (consumed < 4 && continuation(bytes[at + consumed])) ++consumed;
-        return {consumed, true, '?'};
-    }
-    // A stray continuation byte, F8 to FF, or a lead cut off by the end.
-    return {1, false, 0};
+    if (bytes[at] < 0x80) return {1, bytes[at]};
+    std::size_t length = 0;
+    std::uint32_t c = utf8_decode(bytes + at, size - at, &length);
+    if (length == 0) return {utf8_ill_formed_length(bytes + at, size - at), '?'};
+    return {length, c <= 0xFF ? static_cast<unsigned char>(c) : static_cast<unsigned char>('?')};
 }
 
 } // namespace
@@ -52,9 +35,8 @@ std::size_t utf8_to_latin1_length(const char* bytes, std::size_t size) {
     const auto* in = reinterpret_cast<const unsigned char*>(bytes);
     std::size_t length = 0;
     for (std::size_t at = 0; at < size;) {
-        utf8_step step = step_at(in, at, size);
-        at += step.consumed;
-        if (step.yields) ++length;
+        at += step_at(in, at, size).consumed;
+        ++length;
     }
     return length;
 }
@@ -65,8 +47,7 @@ std::size_t utf8_to_latin1_into(const char* bytes, std::size_t size, char* into)
     for (std::size_t at = 0; at < size;) {
         utf8_step step = step_at(in, at, size);
         at += step.consumed;
-        if (!step.yields) continue;
-        // A decoded zero (a plain 00 or C0 80) ends the text.
+        // A zero byte ends the text.
         if (step.byte == 0) break;
         into[length++] = static_cast<char>(step.byte);
     }

@@ -13,8 +13,9 @@ namespace quillgate {
 // Output length of utf8_to_latin1 for these bytes (never more than size).
 std::size_t utf8_to_latin1_length(const char* bytes, std::size_t size);
 // Converts into `into`, which holds at least utf8_to_latin1_length + 1 bytes,
-// and terminates it. Returns the length up to the terminator (a decoded zero,
-// C0 80, ends the text early).
+// and terminates it. Returns the length up to the terminator (a zero byte
+// ends the text early). A character above U+00FF becomes "?", and so does
+// each ill-formed part of the bytes.
 std::size_t utf8_to_latin1_into(const char* bytes, std::size_t size, char* into);
 text utf8_to_latin1(const char* bytes, std::size_t size);
 

@@ -3,7 +3,7 @@
 // direction flips on demand, so reads, writes, seeks and cuts mix freely.
 //
 // Choices of this file where the contract leaves room:
-// - file_open_with_mode with a mode other than 1, 2 or 3 gives 0 before the
+// - file_open_with_mode with a mode it does not know gives 0 before the
 //   slot is touched: a file still open there stays open.
 // - A slot number below -1 names no slot; opening into it gives 0.
 // - When the line reader cannot grow its working buffer in the middle of a
@@ -429,19 +429,19 @@ std::intptr_t file_open(object_id slot, const char* path) {
 }
 
 std::intptr_t file_open_with_mode(object_id slot, const char* path, int mode, int options) {
-    bool share_read = (options & 1) != 0;
-    bool share_write = (options & 2) != 0;
-    bool buffered = (options & 4) == 0;
+    bool share_read = (options & FILE_OPTION_SHARE_READ) != 0;
+    bool share_write = (options & FILE_OPTION_SHARE_WRITE) != 0;
+    bool buffered = (options & FILE_OPTION_UNBUFFERED) == 0;
     switch (mode) {
-    case 1:
+    case FILE_MODE_READ:
         return open_file(slot, path, OS_GENERIC_READ, share_read ? OS_SHARE_READ : 0, OS_OPEN_EXISTING, false, buffered,
                          false);
-    case 2: {
+    case FILE_MODE_UPDATE: {
         std::uint32_t share = share_write ? OS_SHARE_READ | OS_SHARE_WRITE : share_read ? OS_SHARE_READ : 0;
         return open_file(slot, path, OS_GENERIC_READ | OS_GENERIC_WRITE, share, OS_OPEN_ALWAYS, false, buffered,
-                         (options & 8) != 0);
+                         (options & FILE_OPTION_AT_END) != 0);
     }
-    case 3: {
+    case FILE_MODE_CREATE: {
         std::uint32_t share = (share_read ? OS_SHARE_READ : 0) | (share_write ? OS_SHARE_WRITE : 0);
         return open_file(slot, path, OS_GENERIC_READ | OS_GENERIC_WRITE, share, OS_CREATE_ALWAYS, true, buffered,
                          false);

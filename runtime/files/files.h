@@ -16,6 +16,18 @@ constexpr int ENCODING_8BIT = 24;
 constexpr int ENCODING_UTF8 = 2;
 constexpr int ENCODING_UTF16 = 25;
 
+// Modes of file_open_with_mode: read a file that exists; read and write,
+// making the file when missing; read and write, emptied or made anew.
+constexpr int FILE_MODE_READ = 1;
+constexpr int FILE_MODE_UPDATE = 2;
+constexpr int FILE_MODE_CREATE = 3;
+// Its options, added together: other handles may read, or write, meanwhile;
+// no transfer buffer; and with FILE_MODE_UPDATE, start at the end.
+constexpr int FILE_OPTION_SHARE_READ = 1;
+constexpr int FILE_OPTION_SHARE_WRITE = 2;
+constexpr int FILE_OPTION_UNBUFFERED = 4;
+constexpr int FILE_OPTION_AT_END = 8;
+
 // Option of file_read_line: line ends are ordinary characters.
 constexpr int ignore_line_ends = 0x10000;
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "runtime/platform/text_codepage.h"
+#include "runtime/platform/utf8.h"
 
 namespace quillgate {
 
@@ -14,65 +15,13 @@ namespace {
 
 constexpr std::uint32_t replacement = 0xFFFD;
 
-bool in_range(unsigned char byte, unsigned char low, unsigned char high) { return byte >= low && byte <= high; }
-
-// Decodes one code point at `at`; sets `consumed` to the bytes it used.
+// Decodes one code point at `at`; sets `consumed` to the bytes it used, a
+// whole ill-formed part for the replacement character.
 std::uint32_t decode(const unsigned char* bytes, std::size_t at, std::size_t size, std::size_t& consumed) {
-    unsigned char lead = bytes[at];
-    consumed = 1;
-    if (lead < 0x80) return lead;
-    std::size_t followers;
-    std::uint32_t value;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (in_range(lead, 0xC2, 0xDF)) {
-        followers = 1;
-        value = lead & 0x1Fu;
-    } else if (in_range(lead, 0xE0, 0xEF)) {
-        followers = 2;
-        value = lead & 0x0Fu;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (in_range(lead, 0xF0, 0xF4)) {
-        followers = 3;
-        value = lead & 0x07u;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return replacement;
-    }
-    for (std::size_t k = 1; k <= followers; ++k) {
-        if (at + k >= size || !in_range(bytes[at + k], low, high)) return replacement;
-        value = (value << 6) | (bytes[at + k] & 0x3Fu);
-        consumed = k + 1;
-        low = 0x80;
-        high = 0xBF;
-    }
-    return value;
-}
-
-// Encodes one code point as UTF-8 into `out` (4 bytes); the byte count.
-int encode(std::uint32_t value, unsigned char* out) {
-    if (value < 0x80) {
-        out[0] = static_cast<unsigned char>(value);
-        return 1;
-    }
-    if (value < 0x800) {
-        out[0] = static_cast<unsigned char>(0xC0 | (value >> 6));
-        out[1] = static_cast<unsigned char>(0x80 | (value & 0x3F));
-        return 2;
-    }
-    if (value < 0x10000) {
-        out[0] = static_cast<unsigned char>(0xE0 | (value >> 12));
-        out[1] = static_cast<unsigned char>(0x80 | ((value >> 6) & 0x3F));
-        out[2] = static_cast<unsigned char>(0x80 | (value & 0x3F));
-        return 3;
-    }
-    out[0] = static_cast<unsigned char>(0xF0 | (value >> 18));
-    out[1] = static_cast<unsigned char>(0x80 | ((value >> 12) & 0x3F));
-    out[2] = static_cast<unsigned char>(0x80 | ((value >> 6) & 0x3F));
-    out[3] = static_cast<unsigned char>(0x80 | (value & 0x3F));
-    return 4;
+    std::uint32_t value = utf8_decode(bytes + at, size - at, &consumed);
+    if (consumed != 0) return value;
+    consumed = utf8_ill_formed_length(bytes + at, size - at);
+    return replacement;
 }
 
 } // namespace
@@ -123,8 +72,8 @@ int os_wide_to_utf8(const std::uint16_t* source, int source_units, char* into, i
         } else if (value >= 0xD800 && value <= 0xDFFF) {
             value = '?';
         }
-        unsigned char encoded[4];
-        int need = encode(value, encoded);
+        char encoded[4];
+        int need = utf8_encode(value, encoded);
         if (into_bytes != 0) {
             if (count + need > into_bytes) return 0;
             std::memcpy(into + count, encoded, static_cast<std::size_t>(need));

@@ -17,73 +17,95 @@ bool list_ready = false;
 
 bool is_space(char c) { return c == ' ' || c == '\t'; }
 
-// One pass of the Windows argument rules. With `out` null it only measures:
-// the number of arguments and the bytes their strings need (with NULs).
-// Both passes walk the same code, so the measure always fits.
-void split_pass(const char* line, std::size_t* count, std::size_t* bytes, char** pointers, char* out) {
+// Where one pass of the Windows argument rules puts what it splits. With
+// `out` null it only measures: the number of arguments and the bytes their
+// strings need (with NULs). Both passes walk the same code, so the measure
+// always fits.
+struct argument_sink {
+    char** pointers;
+    char* out;
     std::size_t arguments = 0;
     std::size_t used = 0;
-    const char* p = line;
-    auto put = [&](char c) {
+
+    void put(char c) {
         if (out) out[used] = c;
         ++used;
-    };
-    auto begin_argument = [&] {
+    }
+    void begin_argument() {
         if (pointers) pointers[arguments] = out + used;
         ++arguments;
-    };
-
-    // The program name: quotes only group, backslashes are plain.
-    if (*p != '\0') {
-        begin_argument();
-        if (*p == '"') {
-            ++p;
-            while (*p != '\0' && *p != '"') put(*p++);
-            if (*p == '"') ++p;
-        } else {
-            while (*p != '\0' && !is_space(*p)) put(*p++);
-        }
-        put('\0');
     }
+};
 
+// The program name: quotes only group, backslashes are plain.
+const char* take_program_name(const char* p, argument_sink& sink) {
+    sink.begin_argument();
+    if (*p == '"') {
+        ++p;
+        while (*p != '\0' && *p != '"') sink.put(*p++);
+        if (*p == '"') ++p;
+    } else {
+        while (*p != '\0' && !is_space(*p)) sink.put(*p++);
+    }
+    sink.put('\0');
+    return p;
+}
+
+// A run of backslashes: before a quote, half of them stand for themselves
+// and an odd one makes the quote plain; elsewhere they are all plain.
+const char* take_backslashes(const char* p, argument_sink& sink) {
+    std::size_t slashes = 0;
+    while (*p == '\\') {
+        ++slashes;
+        ++p;
+    }
+    if (*p != '"') {
+        for (std::size_t i = 0; i < slashes; ++i) sink.put('\\');
+        return p;
+    }
+    for (std::size_t i = 0; i < slashes / 2; ++i) sink.put('\\');
+    if (slashes % 2 == 1) {
+        sink.put('"');
+        ++p;
+    }
+    // An even count leaves the quote to the caller.
+    return p;
+}
+
+// One argument after the program name, up to white space outside quotes.
+const char* take_argument(const char* p, argument_sink& sink) {
+    sink.begin_argument();
+    bool quoted = false;
+    while (*p != '\0' && (quoted || !is_space(*p))) {
+        if (*p == '\\') {
+            p = take_backslashes(p, sink);
+        } else if (*p == '"') {
+            if (quoted && p[1] == '"') {
+                sink.put('"');
+                p += 2;
+            } else {
+                quoted = !quoted;
+                ++p;
+            }
+        } else {
+            sink.put(*p++);
+        }
+    }
+    sink.put('\0');
+    return p;
+}
+
+void split_pass(const char* line, std::size_t* count, std::size_t* bytes, char** pointers, char* out) {
+    argument_sink sink{pointers, out};
+    const char* p = line;
+    if (*p != '\0') p = take_program_name(p, sink);
     while (true) {
         while (is_space(*p)) ++p;
         if (*p == '\0') break;
-        begin_argument();
-        bool quoted = false;
-        while (*p != '\0' && (quoted || !is_space(*p))) {
-            if (*p == '\\') {
-                std::size_t slashes = 0;
-                while (*p == '\\') {
-                    ++slashes;
-                    ++p;
-                }
-                if (*p == '"') {
-                    for (std::size_t i = 0; i < slashes / 2; ++i) put('\\');
-                    if (slashes % 2 == 1) {
-                        put('"');
-                        ++p;
-                    }
-                    // An even count leaves the quote to the branch below.
-                } else {
-                    for (std::size_t i = 0; i < slashes; ++i) put('\\');
-                }
-            } else if (*p == '"') {
-                if (quoted && p[1] == '"') {
-                    put('"');
-                    p += 2;
-                } else {
-                    quoted = !quoted;
-                    ++p;
-                }
-            } else {
-                put(*p++);
-            }
-        }
-        put('\0');
+        p = take_argument(p, sink);
     }
-    if (count) *count = arguments;
-    if (bytes) *bytes = used;
+    if (count) *count = sink.arguments;
+    if (bytes) *bytes = sink.used;
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "runtime/core/heap.h"
-#include "runtime/core/utf8.h"
+#include "runtime/platform/utf8.h"
 #include "runtime/xml/xml.h"
 
 namespace quillgate {

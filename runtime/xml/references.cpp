@@ -13,9 +13,9 @@
 #include <initializer_list>
 
 #include "runtime/core/heap.h"
-#include "runtime/core/utf8.h"
 #include "runtime/files/files.h"
 #include "runtime/platform/charset.h"
+#include "runtime/platform/utf8.h"
 
 namespace quillgate {
 

@@ -47,6 +47,13 @@ struct xml_node {
 constexpr std::int32_t XML_STATUS_OUT_OF_MEMORY = 1;
 constexpr std::int32_t XML_STATUS_READ_ERROR = 256;
 
+// How a document's file ends its lines (line_end_style), told by its first
+// line end; none until one is seen. A save writes line ends this way.
+constexpr std::int32_t XML_LINE_END_NONE = 0;
+constexpr std::int32_t XML_LINE_END_CRLF = 1;
+constexpr std::int32_t XML_LINE_END_LF = 2;
+constexpr std::int32_t XML_LINE_END_CR = 4;
+
 struct xml_pool_block; // a string-pool block: link, size, then strings
 struct xml_load_state; // what a load in progress keeps beside the document
 
@@ -63,11 +70,7 @@ struct xml_document {
     const char* error_message;
     xml_pool_block* string_pool;
     void* parser;
-    object_id self_id;
     std::int32_t encoding_fixed;
-    xml_node* current_node;
-    xml_node* last_closed_child;
-    std::int32_t text_counter;
     char* pool_cursor;
     // 1 when a document loaded as 8-bit text came from a file that is UTF-8
     // to any reader: the saver then names UTF-8 in the declaration.
@@ -149,6 +152,10 @@ block_pool* xml_node_pool();
 // The live document under an id, or null.
 xml_document* xml_document_get(object_id id);
 
+// The encoding flag of a load that lets the file tell (its mark or
+// declaration, else UTF-8); the others are the ENCODING_ flags of files.
+constexpr int XML_ENCODING_FROM_FILE = -1;
+
 // Non-zero once a document exists (its address), whether or not the parse
 // succeeded; 0 when nothing was loaded.
 std::intptr_t xml_load(object_id slot, const char* path, int encoding);
@@ -170,15 +177,6 @@ xml_node* xml_root_element(object_id id);
 void xml_free(object_id id);
 void xml_free_all();
 
-// A heap string the caller frees, or null.
-char* xml_compose_doctype(const char* name, const char* system_id, const char* public_id, int has_internal_subset);
-void xml_append_text(xml_document* document, const char* bytes, int length);
-void xml_append_raw(xml_document* document, const char* bytes, int length);
-void* xml_pool_alloc(xml_document* document, std::size_t size);
-char* xml_pool_strdup(xml_document* document, const char* utf8);
-xml_node* xml_new_node(xml_document* document, int kind);
-void xml_close_node(xml_document* document);
-
 xml_node* xml_node_from_path(xml_node* node, const char* path);
 void xml_set_attribute(xml_node* node, const char* name, const char* value);
 
@@ -198,7 +196,7 @@ struct xml_writer {
     os_handle file_handle;
     // The document's line_end_style: a carriage return or line feed in
     // element text that is not such a line end goes out as a reference.
-    std::int32_t line_end_style = 0;
+    std::int32_t line_end_style = XML_LINE_END_NONE;
 };
 
 int xml_save(object_id slot, const char* path, int flags = 0);

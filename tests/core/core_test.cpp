@@ -30,24 +30,32 @@ TEST_F(Core, HeapRefusesWrappingSizesAndFailsWhenTold) {
     void* first = heap_alloc(16);
     heap_counts before = heap_live();
     void* empty = heap_alloc(0);
-    EXPECT_TRUE(empty && heap_live().bytes == before.bytes + heap_block_size(empty)) << "0 bytes still make a block";
+    ASSERT_NE(empty, nullptr) << "0 bytes still make a block";
+    EXPECT_EQ(heap_live().bytes, before.bytes + heap_block_size(empty));
     heap_free(empty);
-    EXPECT_TRUE(!heap_alloc(huge) && !heap_alloc_zeroed(huge - 8) && !heap_realloc(first, huge - 1));
-    EXPECT_TRUE(text::copy("x", huge).empty() && text::concat("x", std::string_view("x", huge)).empty());
+    EXPECT_EQ(heap_alloc(huge), nullptr);
+    EXPECT_EQ(heap_alloc_zeroed(huge - 8), nullptr);
+    EXPECT_EQ(heap_realloc(first, huge - 1), nullptr);
+    EXPECT_TRUE(text::copy("x", huge).empty());
+    EXPECT_TRUE(text::concat("x", std::string_view("x", huge)).empty());
 
     heap_fail_after(1);
     void* second = heap_alloc_zeroed(8);
-    ASSERT_TRUE(first && second && reinterpret_cast<std::uintptr_t>(first) % 8 == 0);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    ASSERT_EQ(reinterpret_cast<std::uintptr_t>(first) % 8, 0u);
     std::memset(first, 0x11, 16);
     before = heap_live();
     EXPECT_EQ(heap_realloc(first, 4096), nullptr);
-    EXPECT_TRUE(heap_fault_fired() && all_bytes(first, 16, 0x11) && heap_live().bytes == before.bytes)
-        << "a failed resize keeps the old block";
+    EXPECT_TRUE(heap_fault_fired());
+    EXPECT_TRUE(all_bytes(first, 16, 0x11)) << "a failed resize keeps the old block";
+    EXPECT_EQ(heap_live().bytes, before.bytes);
     void* after = heap_alloc(8);
     EXPECT_NE(after, nullptr) << "a one-off fault does not persist";
     heap_fail_after(1, true);
     void* last = heap_alloc(8);
-    EXPECT_TRUE(!heap_alloc_zeroed(8) && !heap_realloc(nullptr, 8));
+    EXPECT_EQ(heap_alloc_zeroed(8), nullptr);
+    EXPECT_EQ(heap_realloc(nullptr, 8), nullptr);
     EXPECT_STREQ(text::concat("a", "b").c_str(), "") << "a failed text is empty, never null";
     heap_fail_after(-1);
     for (void* block : {first, second, after, last}) heap_free(block);
@@ -64,7 +72,8 @@ void expect_consistent(const block_pool* pool, std::size_t held) {
             ASSERT_GT(c->handed_out, c->free_count) << "an unused chunk goes back to the heap";
         }
     }
-    ASSERT_TRUE(total == pool->element_total && in_use == static_cast<std::int64_t>(held));
+    ASSERT_EQ(total, pool->element_total);
+    ASSERT_EQ(in_use, static_cast<std::int64_t>(held));
 }
 
 pool_chunk* chunk_of(void* element) {
@@ -86,7 +95,8 @@ TEST_F(Core, PoolGrowsReusesAndReleasesChunksByItsRules) {
             std::int32_t total = pool->element_total;
             bool zeroed = pick(2);
             auto* element = static_cast<std::uintptr_t*>(zeroed ? pool_alloc_zeroed(pool) : pool_alloc(pool));
-            ASSERT_TRUE(element && reinterpret_cast<std::uintptr_t>(element) % alignof(void*) == 0);
+            ASSERT_NE(element, nullptr);
+            ASSERT_EQ(reinterpret_cast<std::uintptr_t>(element) % alignof(void*), 0u);
             ASSERT_TRUE(!zeroed || all_bytes(element, cleared, 0)) << "the place's slack is cleared too";
             EXPECT_TRUE(!freed_from_full || element == freed_from_full) << "the freed place of a full chunk first";
             // A new chunk: a sixteenth of the total in multiples of 16, 32 places up to 768, 512 from 8192 on.
@@ -129,7 +139,12 @@ TEST_F(Core, SharedPoolsAreKeyedByPlaceSizeAndFlagsAndFallBackToOnePlace) {
     block_pool* b = pool_create(41, 32, 512, POOL_SHARED);
     block_pool* locked = pool_create(44, 32, 512, POOL_SHARED | POOL_LOCKED);
     block_pool* bigger = pool_create(44 + pool_word_size, 32, 512, POOL_SHARED);
-    ASSERT_TRUE(a && a == b && a != locked && a != bigger && locked && bigger);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(locked, nullptr);
+    ASSERT_NE(bigger, nullptr);
+    ASSERT_EQ(a, b) << "sizes that round alike share a pool";
+    ASSERT_NE(a, locked);
+    ASSERT_NE(a, bigger);
     EXPECT_EQ(a->registry_entry->reference_count, 2);
     void* element = pool_alloc(a);
     pool_destroy(b); // one reference left: the pool and its element stay
@@ -140,9 +155,13 @@ TEST_F(Core, SharedPoolsAreKeyedByPlaceSizeAndFlagsAndFallBackToOnePlace) {
     // Without memory for a chunk a pool hands out a single place, then nothing.
     heap_fail_after(0);
     void* single = pool_alloc(again);
-    ASSERT_TRUE(single && again->element_total == 1 && again->full_list == chunk_of(single));
+    ASSERT_NE(single, nullptr);
+    ASSERT_EQ(again->element_total, 1);
+    ASSERT_EQ(again->full_list, chunk_of(single));
     heap_fail_after(0, true);
-    EXPECT_TRUE(!pool_alloc_zeroed(again) && !pool_create(16, 32, 512, 0) && !pool_create(16, 32, 512, POOL_SHARED));
+    EXPECT_EQ(pool_alloc_zeroed(again), nullptr);
+    EXPECT_EQ(pool_create(16, 32, 512, 0), nullptr);
+    EXPECT_EQ(pool_create(16, 32, 512, POOL_SHARED), nullptr);
     heap_fail_after(-1);
     pool_free(again, single);
     EXPECT_EQ(again->element_total, 0);
@@ -181,7 +200,9 @@ TEST_F(Core, LockedPoolAndRunOnceHoldUnderThreads) {
         });
     }
     for (std::thread& thread : threads) thread.join();
-    EXPECT_TRUE(damaged.load() == 0 && finished.load() == 1 && pool->element_total == 0);
+    EXPECT_EQ(damaged.load(), 0);
+    EXPECT_EQ(finished.load(), 1);
+    EXPECT_EQ(pool->element_total, 0);
     pool_destroy(pool);
 }
 
@@ -212,32 +233,41 @@ TEST_F(Core, SlotsCloseWhatTheyReplaceAndAllInOrder) {
     }
     heap_fail_after(-1);
     EXPECT_EQ(n, 2) << "the table and its slots, each failing once";
-    EXPECT_TRUE(!slot_table_create(1, 4, nullptr) && !slot_table_create(sizeof(thing), -1, nullptr));
+    EXPECT_EQ(slot_table_create(1, 4, nullptr), nullptr);
+    EXPECT_EQ(slot_table_create(sizeof(thing), -1, nullptr), nullptr);
     // Without memory for a grown slot array, a new block or a dynamic object: nothing, and no slot changes.
     for (object_id id : {object_id{40}, object_id{0}, object_id{-1}}) {
         heap_fail_after(0);
         EXPECT_EQ(open_thing(things, id), nullptr) << id;
     }
     heap_fail_after(-1);
-    EXPECT_TRUE(things->slot_count == 16 && !slot_get(things, 0) && !things->dynamic_head && !slot_acquire(things, -2));
+    EXPECT_EQ(things->slot_count, 16);
+    EXPECT_EQ(slot_get(things, 0), nullptr);
+    EXPECT_EQ(things->dynamic_head, nullptr);
+    EXPECT_EQ(slot_acquire(things, -2), nullptr);
     thing* five = open_thing(things, 5);
     ASSERT_NE(five, nullptr);
     std::memset(five->payload, 0x77, sizeof five->payload);
     heap_counts before = heap_live();
-    EXPECT_TRUE(open_thing(things, 5) == five && all_bytes(five->payload, sizeof five->payload, 0)) << "same block";
+    EXPECT_EQ(open_thing(things, 5), five) << "same block";
+    EXPECT_TRUE(all_bytes(five->payload, sizeof five->payload, 0)) << "cleared";
     EXPECT_EQ(closed, std::vector<object_id>{5}) << "closed first";
     EXPECT_EQ(heap_live().blocks, before.blocks) << "a reopened slot allocates nothing";
-    ASSERT_TRUE(open_thing(things, 20) && things->slot_count == 36) << "grown by the step beyond the slot";
+    ASSERT_NE(open_thing(things, 20), nullptr);
+    ASSERT_EQ(things->slot_count, 36) << "grown by the step beyond the slot";
     object_id dynamic[3];
     for (object_id& id : dynamic) id = reinterpret_cast<object_id>(open_thing(things, -1));
     slot_release(things, dynamic[1]); // from the middle of the list
     slot_release(things, 20);
-    EXPECT_TRUE(!slot_get(things, 20) && !slot_get(things, 3) && slot_get(things, dynamic[2]));
+    EXPECT_EQ(slot_get(things, 20), nullptr);
+    EXPECT_EQ(slot_get(things, 3), nullptr);
+    EXPECT_NE(slot_get(things, dynamic[2]), nullptr);
     open_thing(things, 2);
     closed.clear();
     slot_free_all(things); // numbered ones ascending, then the dynamic ones oldest first
     EXPECT_EQ(closed, (std::vector<object_id>{2, 5, dynamic[0], dynamic[2]}));
-    EXPECT_TRUE(things->dynamic_head == nullptr && !slot_get(things, 5));
+    EXPECT_EQ(things->dynamic_head, nullptr);
+    EXPECT_EQ(slot_get(things, 5), nullptr);
     open_thing(things, -1);
     slot_table_destroy(things); // frees the dynamic objects too
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "fuzz/reference.h"
 #include "runtime/core/heap.h"
@@ -31,9 +32,9 @@ TEST_F(FileTest, WritesReadsSeeksAndCutsLikeTheModel) {
         ASSERT_EQ(line(1, (utf8 ? ENCODING_UTF8 : ENCODING_8BIT) | (raw ? ignore_line_ends : 0)), expected);
         ASSERT_EQ(file_position(1), static_cast<std::int64_t>(at));
     };
-    for (int options : {1, 1 + 4}) {
+    for (int options : {FILE_OPTION_SHARE_READ, FILE_OPTION_SHARE_READ | FILE_OPTION_UNBUFFERED}) {
         bytes.clear(), at = 0;
-        ASSERT_NE(open(1, "m.txt", 3, options), 0);
+        ASSERT_NE(open(1, "m.txt", FILE_MODE_CREATE, options), 0);
         for (int step = 0; step < 2000; ++step) {
             SCOPED_TRACE("options " + std::to_string(options) + " step " + std::to_string(step));
             std::uint32_t op = pick(9);
@@ -59,7 +60,7 @@ TEST_F(FileTest, WritesReadsSeeksAndCutsLikeTheModel) {
             } else if (op == 7) { // reopened, the file keeps its bytes and starts at 0
                 file_close(1);
                 ASSERT_EQ(content("m.txt"), bytes);
-                ASSERT_NE(open(1, "m.txt", 2, options), 0);
+                ASSERT_NE(open(1, "m.txt", FILE_MODE_UPDATE, options), 0);
                 at = 0;
             }
             ASSERT_EQ(file_position(1), static_cast<std::int64_t>(at));
@@ -70,11 +71,11 @@ TEST_F(FileTest, WritesReadsSeeksAndCutsLikeTheModel) {
 }
 
 TEST_F(FileTest, Utf16LinesEndOnWholeUnits) {
-    for (int options : {1, 1 + 4}) {
+    for (int options : {FILE_OPTION_SHARE_READ, FILE_OPTION_SHARE_READ | FILE_OPTION_UNBUFFERED}) {
         // FF FE is not skipped; 0D 41 is one unit, not a CR; the odd last byte is no unit.
         file_close(1);
         lay("in.txt", "\xFF\xFE"s + "A\0\r\0\n\0B\0\r\0\x0D\x41\n\0D\0E"s);
-        ASSERT_NE(open(1, "in.txt", 1, options), 0);
+        ASSERT_NE(open(1, "in.txt", FILE_MODE_READ, options), 0);
         EXPECT_TRUE(line(1, ENCODING_UTF16).ends_with("A"));
         EXPECT_EQ(line(1, ENCODING_UTF16), "B");
         EXPECT_EQ(line(1, ENCODING_UTF16).find('\r'), std::string::npos);
@@ -85,7 +86,7 @@ TEST_F(FileTest, Utf16LinesEndOnWholeUnits) {
         std::string bytes = "\n";
         for (int unit = 0; unit < 2046; ++unit) bytes += "a\0"s;
         lay("in.txt", bytes + "\r\0X\0Y\0"s);
-        ASSERT_NE(open(1, "in.txt", 1, options), 0);
+        ASSERT_NE(open(1, "in.txt", FILE_MODE_READ, options), 0);
         EXPECT_EQ(line(1), "");
         EXPECT_EQ(line(1, ENCODING_UTF16), std::string(2046, 'a'));
         EXPECT_EQ(file_position(1), 4095);
@@ -94,23 +95,23 @@ TEST_F(FileTest, Utf16LinesEndOnWholeUnits) {
 }
 
 TEST_F(FileTest, ModesSlotsAndClosing) {
-    EXPECT_EQ(open(1, "a.txt", 1, 1), 0) << "mode 1 needs the file";
+    EXPECT_EQ(open(1, "a.txt", FILE_MODE_READ, FILE_OPTION_SHARE_READ), 0) << "reading needs the file";
     lay("a.txt", "12345");
-    ASSERT_NE(open(1, "a.txt", 1, 0), 0);
-    EXPECT_EQ(write(1, "zz"), 0) << "mode 1 cannot write, and says so";
-    ASSERT_NE(open(1, "a.txt", 2, 8), 0) << "reopening the slot closes its file first";
-    EXPECT_EQ(file_position(1), 5) << "option 8 starts at the end";
+    ASSERT_NE(open(1, "a.txt", FILE_MODE_READ, 0), 0);
+    EXPECT_EQ(write(1, "zz"), 0) << "a file opened to read cannot write, and says so";
+    ASSERT_NE(open(1, "a.txt", FILE_MODE_UPDATE, FILE_OPTION_AT_END), 0) << "reopening the slot closes its file first";
+    EXPECT_EQ(file_position(1), 5) << "FILE_OPTION_AT_END starts at the end";
     EXPECT_EQ(write(1, "6"), 1);
-    ASSERT_NE(open(3, "b.txt", 3, 8), 0);
+    ASSERT_NE(open(3, "b.txt", FILE_MODE_CREATE, FILE_OPTION_AT_END), 0);
     std::intptr_t dynamic = open(-1, "d.txt");
     EXPECT_EQ(write(3, "b") + write(dynamic, "d"), 2);
     EXPECT_EQ(open(1, "c.txt", 0, 0) + open(1, "c.txt", 4, 0) + open(-1, "no/such/folder.txt") + open(-2, "n.txt"), 0);
     EXPECT_NE(record(1), nullptr) << "an unknown mode leaves the slot as it was";
     file_close(-1);
     EXPECT_EQ(content("a.txt") + content("b.txt") + content("d.txt"), "123456bd");
-    ASSERT_NE(open(1, "a.txt", 3, 0), 0);
+    ASSERT_NE(open(1, "a.txt", FILE_MODE_CREATE, 0), 0);
     EXPECT_EQ(write(1, "kept"), 4);
-    EXPECT_EQ(open(1, "missing.txt", 1, 0), 0);
+    EXPECT_EQ(open(1, "missing.txt", FILE_MODE_READ, 0), 0);
     EXPECT_EQ(content("a.txt"), "kept") << "a failed open there closes the old file";
     EXPECT_EQ(record(1), nullptr);
     for (object_id slot : {object_id{1}, object_id{7}}) {
@@ -122,8 +123,8 @@ TEST_F(FileTest, ModesSlotsAndClosing) {
 
 TEST_F(FileTest, PositionsBeyondFourGiB) {
     const std::int64_t far = (std::int64_t{5} << 30) + 7;
-    for (int options : {0, 4}) {
-        ASSERT_NE(open(1, "sparse.bin", 3, options), 0);
+    for (int options : {0, FILE_OPTION_UNBUFFERED}) {
+        ASSERT_NE(open(1, "sparse.bin", FILE_MODE_CREATE, options), 0);
         EXPECT_EQ(file_seek(1, far), static_cast<std::uint32_t>(far));
         EXPECT_EQ(write(1, "Z\r\nQ"), 4);
         EXPECT_EQ(file_seek(1, far), static_cast<std::uint32_t>(far));
@@ -143,13 +144,13 @@ TEST_F(FileTest, PositionsBeyondFourGiB) {
 // allocation: no leak, no line but a part of the real one (a read error
 // looks like the end), and truncation never cuts elsewhere.
 TEST_F(FileTest, EveryFailurePointOfASession) {
-    for (int options : {1, 1 + 4}) {
+    for (int options : {FILE_OPTION_SHARE_READ, FILE_OPTION_SHARE_READ | FILE_OPTION_UNBUFFERED}) {
         for (int fault : {0, 1, 2}) {
             for (long n = 0;; ++n) {
                 lay("s.txt", "old\r\nrest of it");
                 if (fault < 2) io_fail_after(n, fault == 1);
                 else heap_fail_after(n);
-                std::intptr_t id = open(-1, "s.txt", 2, options);
+                std::intptr_t id = open(-1, "s.txt", FILE_MODE_UPDATE, options);
                 text first = file_read_line(id, ENCODING_UTF8);
                 text second = file_read_line(id, ENCODING_UTF16);
                 int cut = file_seek(id, 0) == 0 ? file_truncate(id) : 0;
@@ -171,6 +172,25 @@ TEST_F(FileTest, EveryFailurePointOfASession) {
     }
 }
 
+// UTF-8 by the standard table: an overlong form, a surrogate, a stray
+// continuation byte and a sequence cut off by the end are each ill-formed
+// parts, one "?" apiece; C0 80 is no zero that ends the text.
+TEST_F(FileTest, IllFormedUtf8PartsBecomeOneQuestionMarkEach) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"a\xC3\xA9\xE2\x82\xACz", "a\xE9?z"},
+        {"\xC0\x80x", "??x"},
+        {"\xED\xA0\x80", "???"},
+        {"\x80\xBF", "??"},
+        {"\xE2\x82", "?"},
+        {"\xE2\x82!", "?!"},
+        {"a\0b"s, "a"},
+    };
+    for (const auto& [utf8, latin1] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(utf8));
+        EXPECT_EQ(utf8_to_latin1(utf8.data(), utf8.size()).view(), latin1);
+    }
+}
+
 TEST_F(FileTest, MissingMemory) {
     const std::string bytes = "abc\n" + std::string(5000, 'a') + "\nb";
     lay("in.txt", bytes);
@@ -185,7 +205,8 @@ TEST_F(FileTest, MissingMemory) {
     EXPECT_EQ(line(1), std::string(904, 'a'));
     EXPECT_EQ(line(1), "b");
     heap_fail_after(0, true);
-    EXPECT_TRUE(latin1_to_utf8("abc", 3).empty() && ansi_to_utf16(nullptr).empty()) << "no memory, no input";
+    EXPECT_TRUE(latin1_to_utf8("abc", 3).empty()) << "no memory";
+    EXPECT_TRUE(ansi_to_utf16(nullptr).empty()) << "no input";
     heap_fail_after(-1);
     file_close(1);
     EXPECT_EQ(content("in.txt"), bytes);

@@ -68,7 +68,8 @@ TEST_F(Programs, CommandLinesByTheWindowsRules) {
     EXPECT_EQ(program_command_line(nullptr, nullptr), "\"\"");
     // The folder is the text up to the last separator, unless that is the first character.
     EXPECT_EQ(program_shell_folder("D:\\a\\b\\c.txt", '\\'), "D:\\a\\b\\");
-    EXPECT_TRUE(program_shell_folder("\\a.txt", '\\').empty() && program_shell_folder("a.txt", '\\').empty());
+    EXPECT_TRUE(program_shell_folder("\\a.txt", '\\').empty());
+    EXPECT_TRUE(program_shell_folder("a.txt", '\\').empty());
     EXPECT_TRUE(program_shell_folder(nullptr, '\\').empty());
     const std::pair<const char*, list> splits[] = {
         {"\"C:\\My Dir\\p.exe\" a  \"b c\" d", {"C:\\My Dir\\p.exe", "a", "b c", "d"}},
@@ -91,13 +92,19 @@ TEST_F(Programs, StartsWithQuotedPathsWorkingFolderAndShowState) {
     EXPECT_EQ(program_run(editor.c_str(), "a \"b c\"  d", (folder_ / "My Tools").string().c_str(), RUN_WAIT_EXIT), 1);
     auto run = last_run();
     EXPECT_EQ(run["complete"] + run["argc"] + run["arg2"] + "|" + run["arg3"], "14b c|d") << "ended before the return";
-    EXPECT_TRUE(run["arg0"] == editor && fs::equivalent(run["cwd"], folder_ / "My Tools"));
-    EXPECT_TRUE(!run.count("cmdline") || run["cmdline"] == "\"" + editor + "\" a \"b c\"  d");
+    EXPECT_EQ(run["arg0"], editor);
+    EXPECT_TRUE(fs::equivalent(run["cwd"], folder_ / "My Tools")) << run["cwd"];
+    if (run.count("cmdline")) {
+        EXPECT_EQ(run["cmdline"], "\"" + editor + "\" a \"b c\"  d");
+    }
     // Already quoted: taken as it stands; no working folder: ours; no trailing space.
     EXPECT_EQ(program_run(("\"" + editor + "\"").c_str(), nullptr, "", RUN_WAIT_EXIT | RUN_HIDDEN), 1);
     auto hidden = last_run();
-    EXPECT_TRUE(hidden["argc"] == "1" && fs::equivalent(hidden["cwd"], fs::current_path()));
-    EXPECT_TRUE(!hidden.count("cmdline") || hidden["cmdline"] == "\"" + editor + "\"");
+    EXPECT_EQ(hidden["argc"], "1");
+    EXPECT_TRUE(fs::equivalent(hidden["cwd"], fs::current_path())) << hidden["cwd"];
+    if (hidden.count("cmdline")) {
+        EXPECT_EQ(hidden["cmdline"], "\"" + editor + "\"");
+    }
     // The creation time of what was started, on the clock that dates this
     // process and every later one; none for a start that failed.
     process_time created[] = {0, 0, 1};
@@ -107,7 +114,10 @@ TEST_F(Programs, StartsWithQuotedPathsWorkingFolderAndShowState) {
     program_close(later);
     EXPECT_EQ(program_run((folder_ / "none").string().c_str(), "", "", RUN_WAIT_EXIT, nullptr, &created[2]), 0);
     const process_time self = os_process_created(os_process_id());
-    EXPECT_TRUE(self && self <= created[0] && created[0] <= created[1] && !created[2]) << created[0] << " " << created[1];
+    EXPECT_NE(self, 0u);
+    EXPECT_LE(self, created[0]);
+    EXPECT_LE(created[0], created[1]);
+    EXPECT_EQ(created[2], 0u) << "none for a start that failed";
     program_close(start_kept(editor_, "", RUN_WAIT_EXIT | RUN_HIDDEN | RUN_PIPE_OUTPUT));
     auto piped = last_run();
     // A hidden start is detached from the console or terminal unless a stream is redirected.
@@ -120,8 +130,10 @@ TEST_F(Programs, StartsWithQuotedPathsWorkingFolderAndShowState) {
 TEST_F(Programs, KeptObjectsChainThroughTheSendersOutput) {
     program_object* sender = start_kept(filter_, "--emit \"chain me\"", RUN_PIPE_OUTPUT);
     program_object* receiver = start_kept(filter_, "--upper", RUN_PIPE_OUTPUT | RUN_INPUT_FROM_SENDER, sender);
-    ASSERT_TRUE(sender && receiver);
-    EXPECT_TRUE(program_list_newest() == receiver && receiver->next == sender) << "newest first";
+    ASSERT_NE(sender, nullptr);
+    ASSERT_NE(receiver, nullptr);
+    EXPECT_EQ(program_list_newest(), receiver) << "newest first";
+    EXPECT_EQ(receiver->next, sender);
     EXPECT_EQ(receiver->input_write, 0) << "the sender's pipe takes the place of an input pipe";
     EXPECT_EQ(read_all(receiver->output_read), "CHAIN ME");
     EXPECT_EQ(program_wait(receiver, 10000) + program_wait(sender, 10000), 0);
@@ -147,10 +159,15 @@ TEST_F(Programs, DocumentsGoToTheShellUnlessAStreamIsAsked) {
     ASSERT_NE(opened, nullptr);
     EXPECT_EQ(opened->process_id + opened->output_read, -1) << "started by the shell, no pipes";
     if (windows) kill_program(opened); // the editor stays open
-    EXPECT_TRUE(program_wait(opened, 10000) == 0 || windows);
+    const int waited = program_wait(opened, 10000);
+    if (!windows) {
+        EXPECT_EQ(waited, 0);
+    }
     program_close(opened);
     const std::string opener = last_run()["cwd"] + "|" + last_run()["arg1"]; // in the document's folder
-    EXPECT_TRUE(windows || opener == (folder_ / "My Tools").string() + "|" + document) << opener;
+    if (!windows) {
+        EXPECT_EQ(opener, (folder_ / "My Tools").string() + "|" + document);
+    }
     set_environment("PATH", path.c_str());
 }
 

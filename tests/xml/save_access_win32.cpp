@@ -12,7 +12,7 @@ namespace {
 using SaveAccess = XmlTest;
 
 TEST_F(SaveAccess, HiddenKeptHeldOpenRefused) {
-    ASSERT_NE(load_memory(0, "<a/>", 24), 0);
+    ASSERT_NE(load_memory(0, "<a/>", ENCODING_8BIT), 0);
     const std::string target = path("t.xml");
     write_file(target, "old");
     // Another writer that shares nothing, and one that shares only reading.
@@ -38,7 +38,7 @@ TEST_F(SaveAccess, HiddenKeptHeldOpenRefused) {
 // A target that another program holds open for a moment is waited for; one
 // held for longer stays as it was, and no temporary file is left behind.
 TEST_F(SaveAccess, ShortHoldIsWaitedForLongHoldFails) {
-    ASSERT_NE(load_memory(0, "<a/>", 24), 0);
+    ASSERT_NE(load_memory(0, "<a/>", ENCODING_8BIT), 0);
     const std::string target = path("config.xml");
     for (auto [hold_ms, result] : {std::pair{300, 1}, {3000, 0}}) {
         write_file(target, "old");
