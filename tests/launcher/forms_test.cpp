@@ -7,8 +7,8 @@
 
 #include <regex>
 
-#include "runtime/core/utf8.h"
 #include "runtime/platform/charset.h"
+#include "runtime/platform/utf8.h"
 #include "tests/launcher/kit.h"
 
 namespace quillgate {

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "launcher/desktop.h"
-#include "runtime/core/utf8.h"
+#include "runtime/platform/utf8.h"
 #include "runtime/programs/programs.h"
 #include "tests/support/files.h"
 #include "tests/support/paths.h"
