@@ -57,8 +57,10 @@ bool xml_held_to_utf16(const xml_document* document, const char* held, std::size
         std::size_t length = 1;
         std::uint32_t c = bytes[i];
         if (c == static_cast<unsigned char>(xml_held_marker)) {
+            // A held character is never ASCII: the marker before "&" holds
+            // an entity reference, which means no known character.
             c = utf8_decode(bytes + i + 1, size - i - 1, &length);
-            length = length > 0 ? length + 1 : 0;
+            length = length > 0 && c >= 0x80 ? length + 1 : 0;
         } else if (c >= 0x80 && document->held_form == XML_HELD_UTF8) {
             c = utf8_decode(bytes + i, size - i, &length);
         } else if (c >= 0x80) {

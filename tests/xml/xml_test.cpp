@@ -95,6 +95,42 @@ TEST_F(Load, TreesAndFieldsOfEachKindOfFile) {
     }
 }
 
+// Each form holds a character one way, and reads back what it holds; a
+// byte that means nothing in the form reads back as nothing.
+TEST_F(Load, HeldCharactersReadBackAsTheyWereHeld) {
+    const std::string latin1 = "<?xml version='1.0' encoding='ISO-8859-1'?><a/>";
+    const std::string cyrillic = "<?xml version='1.0' encoding='windows-1251'?><a/>";
+    const struct {
+        const std::string& file;
+        std::uint32_t character;
+        std::string held;
+    } rows[] = {
+        {"<a/>", 0x516C, "\xE5\x85\xAC"},
+        {latin1, 0xE9, "\xE9"},
+        {latin1, 0x516C, "\x01\xE5\x85\xAC"},
+        {cyrillic, 0x0422, "\xD2"},
+        {cyrillic, 0x1F600, "\x01\xF0\x9F\x98\x80"},
+    };
+    for (const auto& row : rows) {
+        ASSERT_NE(load_memory(0, row.file, ENCODING_8BIT), 0);
+        char held[xml_held_max];
+        const int size = xml_hold_character(xml_document_get(0), row.character, held);
+        EXPECT_EQ(std::string(held, static_cast<std::size_t>(size)), row.held) << row.character;
+        text units;
+        ASSERT_TRUE(xml_held_to_utf16(xml_document_get(0), held, static_cast<std::size_t>(size), &units));
+        std::string expected = row.character < 0x10000 ? std::string{static_cast<char>(row.character & 0xFF),
+                                                                     static_cast<char>(row.character >> 8)}
+                                                       : std::string("\x3D\xD8\x00\xDE", 4);
+        EXPECT_EQ(std::string(units.view()), expected) << row.character;
+    }
+    text units;
+    ASSERT_NE(load_memory(0, "<?xml version='1.0' encoding='x-no-such-set'?><a/>", ENCODING_8BIT), 0);
+    EXPECT_FALSE(xml_held_to_utf16(xml_document_get(0), "\xD2", 1, &units)) << "a set the system does not know";
+    ASSERT_NE(load_memory(0, "<a/>", ENCODING_8BIT), 0);
+    EXPECT_FALSE(xml_held_to_utf16(xml_document_get(0), "\xFF", 1, &units)) << "no UTF-8";
+    EXPECT_FALSE(xml_held_to_utf16(xml_document_get(0), "\x01&e;", 4, &units)) << "an entity reference";
+}
+
 TEST_F(Load, StatusSlotsAndPartialTrees) {
     write_file(path("empty.xml"), "");
     EXPECT_EQ(xml_load(0, path("empty.xml").c_str(), ENCODING_8BIT) + xml_load(0, "", ENCODING_8BIT) +
@@ -172,6 +208,9 @@ TEST_F(Save, BytesOfEachKindOfDocument) {
          utf8_head + "<r a=\"\xC3\xA9\xFF\xFE\xC3\">\xC2\xA3\xC3\xA9</r>"},
         {"<!DOCTYPE r [<!ENTITY x SYSTEM 'x.xml'>]><r>&x;&amp;</r>", ENCODING_8BIT, bare,
          "<!DOCTYPE r [<!ENTITY x SYSTEM 'x.xml'>]><r>&x;&amp;</r>"},
+        // An internal entity's text: its UTF-8 bytes stay, its reference becomes UTF-8.
+        {"<!DOCTYPE r [<!ENTITY e '&#233;\xC3\xA9'>]><r a='&e;'>&e;</r>", ENCODING_8BIT, bare,
+         "<!DOCTYPE r [<!ENTITY e '&#233;\xC3\xA9'>]><r a=\"\xC3\xA9\xC3\xA9\">\xC3\xA9\xC3\xA9</r>"},
         // Another 8-bit set keeps its name and its bytes; what it lacks goes
         // out as a reference, one spelling for each character.
         {"<?xml version=\"1.0\" encoding=\"Windows-1252\"?>\r\n<a b='&#20844;'>\x80&#x20AC;&#x516c;</a>", ENCODING_8BIT,
