@@ -35,14 +35,9 @@ bool plain_word(std::uint64_t word) {
     }
     if (open_node(document)->kind == XML_NODE_ELEMENT) {
         if (c <= 0xFF && document->held_form != XML_HELD_LATIN1 && *event < 0) *event = xml_event_kind(document);
-        if (c <= 0xFF && *event == XML_EVENT_ENTITY && document->held_form == XML_HELD_UTF8) {
-            std::size_t held = static_cast<std::size_t>(xml_hold_expanded(in + *at, count - *at, out, &length));
-            *at += length - 1;
-            return held;
-        }
+        const int held = xml_hold_given(document, c, in + *at, count - *at, *event, out, &length);
         *at += length - 1;
-        bool reference = c > 0xFF || *event == XML_EVENT_CHARACTER_REFERENCE;
-        return static_cast<std::size_t>(xml_hold_parsed(document, c, reference, out));
+        return static_cast<std::size_t>(held);
     }
     *at += length - 1;
     if (c <= 0xFF) {

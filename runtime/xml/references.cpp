@@ -85,6 +85,46 @@ char predefined_entity(std::string_view name) {
     return 0;
 }
 
+// One character of an entity's replacement text at utf8[0, size), from
+// U+0080 to U+00FF, as a UTF-8 tree holds it: where it and the characters
+// after it are bytes of one UTF-8 sequence, the file spelt them so and they
+// stay bytes; otherwise a reference gave it. The count, and in `consumed`
+// the input bytes taken.
+int hold_expanded(const unsigned char* utf8, std::size_t size, char* out, std::size_t* consumed) {
+    unsigned char bytes[4];
+    std::size_t ends[4];
+    std::size_t count = 0;
+    std::size_t at = 0;
+    // The next characters up to U+00FF as the bytes they were read from.
+    while (count < 4 && at + 1 < size && (utf8[at] == 0xC2 || utf8[at] == 0xC3)) {
+        bytes[count] = static_cast<unsigned char>(((utf8[at] & 0x03u) << 6) | (utf8[at + 1] & 0x3Fu));
+        at += 2;
+        ends[count++] = at;
+    }
+    std::size_t length = 0;
+    utf8_decode(bytes, count, &length);
+    if (length > 1) {
+        std::memcpy(out, bytes, length);
+        *consumed = ends[length - 1];
+        return static_cast<int>(length);
+    }
+    *consumed = 2;
+    out[0] = static_cast<char>(utf8[0]);
+    out[1] = static_cast<char>(utf8[1]);
+    return 2;
+}
+
+// The held form of a character the parser gave: `reference` tells whether a
+// reference spelt it.
+int hold_parsed(const xml_document* document, std::uint32_t code_point, bool reference, char* out) {
+    // An 8-bit file spells only characters up to U+00FF, each as its byte.
+    if (!reference && code_point <= 0xFF) {
+        out[0] = static_cast<char>(code_point);
+        return 1;
+    }
+    return xml_hold_character(document, code_point, out);
+}
+
 // The value as the parser normalised it (white space to spaces, a CR LF to
 // one), with references held as the document holds them, into `out`
 // (2 * raw.size() bytes); the bytes written and, in `characters`, how many
@@ -105,7 +145,7 @@ long rebuild_from_raw(const xml_document* document, std::string_view raw, char* 
             }
             std::uint32_t value = reference_value(name);
             if (value == 0) return -1;
-            written += static_cast<std::size_t>(xml_hold_parsed(document, value, true, out + written));
+            written += static_cast<std::size_t>(hold_parsed(document, value, true, out + written));
             continue;
         }
         ++at;
@@ -129,11 +169,8 @@ std::size_t hold_decoded(const xml_document* document, const char* utf8, char* o
             c = '?';
             length = 1;
         }
-        if (c >= 0x80 && c <= 0xFF && document->held_form == XML_HELD_UTF8) {
-            written += static_cast<std::size_t>(xml_hold_expanded(bytes + at, size - at, out + written, &length));
-        } else {
-            written += static_cast<std::size_t>(xml_hold_parsed(document, c, c > 0xFF, out + written));
-        }
+        written += static_cast<std::size_t>(
+            xml_hold_given(document, c, bytes + at, size - at, XML_EVENT_ENTITY, out + written, &length));
         at += length;
     }
     return written;
@@ -180,37 +217,11 @@ int xml_event_kind(const xml_document* document) {
     return raw[1] == '#' ? XML_EVENT_CHARACTER_REFERENCE : XML_EVENT_ENTITY;
 }
 
-int xml_hold_expanded(const unsigned char* utf8, std::size_t size, char* out, std::size_t* consumed) {
-    unsigned char bytes[4];
-    std::size_t ends[4];
-    std::size_t count = 0;
-    std::size_t at = 0;
-    // The next characters up to U+00FF as the bytes they were read from.
-    while (count < 4 && at + 1 < size && (utf8[at] == 0xC2 || utf8[at] == 0xC3)) {
-        bytes[count] = static_cast<unsigned char>(((utf8[at] & 0x03u) << 6) | (utf8[at + 1] & 0x3Fu));
-        at += 2;
-        ends[count++] = at;
-    }
-    std::size_t length = 0;
-    utf8_decode(bytes, count, &length);
-    if (length > 1) {
-        std::memcpy(out, bytes, length);
-        *consumed = ends[length - 1];
-        return static_cast<int>(length);
-    }
-    *consumed = 2;
-    out[0] = static_cast<char>(utf8[0]);
-    out[1] = static_cast<char>(utf8[1]);
-    return 2;
-}
-
-int xml_hold_parsed(const xml_document* document, std::uint32_t code_point, bool reference, char* out) {
-    // An 8-bit file spells only characters up to U+00FF, each as its byte.
-    if (!reference && code_point <= 0xFF && document->held_form != XML_HELD_LATIN1) {
-        out[0] = static_cast<char>(code_point);
-        return 1;
-    }
-    return xml_hold_character(document, code_point, out);
+int xml_hold_given(const xml_document* document, std::uint32_t code_point, const unsigned char* utf8, std::size_t size,
+                   int event, char* out, std::size_t* consumed) {
+    if (code_point >= 0x80 && code_point <= 0xFF && event == XML_EVENT_ENTITY && document->held_form == XML_HELD_UTF8)
+        return hold_expanded(utf8, size, out, consumed);
+    return hold_parsed(document, code_point, code_point > 0xFF || event == XML_EVENT_CHARACTER_REFERENCE, out);
 }
 
 bool xml_hold_attribute_value(const xml_document* document, const char* utf8, int index, text* held) {

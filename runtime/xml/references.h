@@ -28,16 +28,14 @@ constexpr int XML_EVENT_CHARACTER_REFERENCE = 1;
 constexpr int XML_EVENT_ENTITY = 2;
 int xml_event_kind(const xml_document* document);
 
-// One character of an entity's replacement text at utf8[0, size), from
-// U+0080 to U+00FF, as a UTF-8 tree holds it: where it and the characters
-// after it are bytes of one UTF-8 sequence, the file spelt them so and they
-// stay bytes; otherwise a reference gave it. Into `out` (xml_held_max
-// bytes); the count, and in `consumed` the input bytes taken.
-int xml_hold_expanded(const unsigned char* utf8, std::size_t size, char* out, std::size_t* consumed);
-
-// The held form of a character the parser gave: `reference` tells whether a
-// reference spelt it. Into `out` (xml_held_max bytes); the count.
-int xml_hold_parsed(const xml_document* document, std::uint32_t code_point, bool reference, char* out);
+// The held form of a character `code_point` the parser gave, whose UTF-8
+// starts utf8[0, size) and takes *consumed bytes, in an event of the given
+// kind (or -1, not looked up). In an entity's replacement text in a UTF-8
+// tree, characters up to U+00FF that are bytes of one UTF-8 sequence stay
+// those bytes (the file spelt them so; *consumed then covers them all), and
+// any other came from a reference. Into `out` (xml_held_max bytes); the count.
+int xml_hold_given(const xml_document* document, std::uint32_t code_point, const unsigned char* utf8, std::size_t size,
+                   int event, char* out, std::size_t* consumed);
 
 // The held form of the attribute value `utf8` (as the parser gave it), the
 // `index`-th of the start tag being reported; false when memory ran short.
