@@ -105,7 +105,6 @@ void on_declaration(void* user_data, const XML_Char* version, const XML_Char* en
     xml_document* document = loading(user_data);
     if (document == nullptr || version == nullptr) return; // a text declaration
     if (encoding != nullptr) {
-        if (!xml_same_label(encoding, "UTF-8")) document->load_state->declared_other_encoding = true;
         if (document->encoding_fixed == 0) {
             if (xml_same_label(encoding, "US-ASCII") || xml_same_label(encoding, "ISO-8859-1")) {
                 document->encoding = ENCODING_8BIT;

@@ -44,12 +44,6 @@ void record_error(xml_document* document, XML_Parser parser) {
                                   : XML_ErrorString(static_cast<XML_Error>(document->status));
 }
 
-bool has_byte_order_mark(const xml_load_state& state) {
-    const unsigned char* b = state.lead;
-    if (state.lead_count >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) return true;
-    return state.lead_count >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF));
-}
-
 void read_and_parse(xml_document* document, XML_Parser parser, xml_byte_source* source, xml_load_state* state) {
     std::int64_t total = 0;
     std::int64_t chunk = source->chunk_size > 0 ? source->chunk_size : xml_load_chunk_size;
@@ -111,7 +105,6 @@ void start_document(xml_document* document, xml_node* node, object_id id, XML_Pa
     document->line_end_style = XML_LINE_END_NONE;
     document->has_declaration = 0;
     document->declared_encoding = nullptr;
-    document->held_form = XML_HELD_LATIN1;
     // The first block is sized to the file, whose strings it will mostly
     // hold: the file's size behind the header words.
     std::size_t first = static_cast<std::size_t>(size) + sizeof(xml_pool_block);
@@ -158,18 +151,18 @@ std::intptr_t xml_load_from(object_id slot, xml_byte_source* source, int encodin
     state.self_id = id;
     state.current_node = node;
     document->load_state = &state;
+    // Until the file's first bytes and its declaration say more.
+    choose_held_form(document);
     XML_SetUserData(parser, document);
 
     read_and_parse(document, parser, source, &state);
     keep_stacked_texts(document, &state);
 
     // A document kept as 8-bit bytes from a file that any reader takes as
-    // UTF-8 must say UTF-8 when saved, or its non-ASCII bytes would be read
-    // back as two characters each. A UTF-8 mark says so louder than any
-    // declaration.
-    bool utf8_file = document->utf8_mark != 0 ||
-                     (!has_byte_order_mark(state) && !utf16_file(state) && !state.declared_other_encoding);
-    document->declare_utf8 = encoding == ENCODING_8BIT && utf8_file ? 1 : 0;
+    // UTF-8 (a UTF-8 mark, a UTF-8 declaration or none, and no UTF-16) holds
+    // that file's bytes, and must say UTF-8 when saved, or its non-ASCII
+    // bytes would be read back as two characters each.
+    document->declare_utf8 = document->held_form == XML_HELD_UTF8 ? 1 : 0;
     document->load_state = nullptr;
     document->parser = nullptr;
     XML_ParserFree(parser);

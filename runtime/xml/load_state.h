@@ -71,10 +71,9 @@ struct xml_load_state {
     std::size_t texts_room = 0; // bytes behind the header words
     bool texts_in_tree = false; // a closed node's text stayed on the stack
     xml_line_end_scan line_ends;
-    // What the file shows about its own encoding (for declare_utf8).
+    // What the file shows about its own encoding (for the held form).
     unsigned char lead[3]{};
     std::int32_t lead_count = 0;
-    bool declared_other_encoding = false;
     // 8-bit loads take a UTF-8 file's bytes as they are; a mark in front
     // would make the parser decode them, so it is passed over.
     bool pass_utf8_mark = false;
