@@ -284,16 +284,16 @@ template <output encoding, int plain_mode>
         // One unit: an escape, or `covered` bytes that go out as characters
         // (a CR LF line end, or one UTF-8 sequence, is a single unit).
         auto b = bytes[i];
-        std::string_view escape = escape_for(b, mode);
-        std::int32_t covered = 1;
-        if (mode == ESCAPE_TEXT && (b == '\r' || b == '\n'))
-            escape = line_end_escape(bytes, i, count, writer->line_end_style, &covered);
         if (b == static_cast<unsigned char>(xml_held_marker) && mode != ESCAPE_NONE) {
             std::size_t size = 0;
             if (emit_held<encoding>(bytes + i, count - i, writer, &size) == 0) return 0;
             i += size;
             continue;
         }
+        std::string_view escape = escape_for(b, mode);
+        std::int32_t covered = 1;
+        if (mode == ESCAPE_TEXT && (b == '\r' || b == '\n'))
+            escape = line_end_escape(bytes, i, count, writer->line_end_style, &covered);
         const char* piece = escape.empty() ? reinterpret_cast<const char*>(bytes + i) : escape.data();
         auto size = escape.empty() ? covered : static_cast<std::int32_t>(escape.size());
         char unit[16];

@@ -13,7 +13,7 @@ namespace {
 // The byte of the declared set that means `c` alone, or 0.
 unsigned char charset_byte(const xml_document* document, std::uint32_t c) {
     if (c > 0xFFFF) return 0;
-    for (int k = 0; k < 128; ++k)
+    for (int k = 0; k < charset_high_bytes; ++k)
         if (document->charset_bytes[k] == c) return static_cast<unsigned char>(0x80 + k);
     return 0;
 }

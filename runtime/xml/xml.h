@@ -12,6 +12,7 @@
 #include "runtime/core/pool.h"
 #include "runtime/core/slots.h"
 #include "runtime/core/text.h"
+#include "runtime/platform/charset.h"
 #include "runtime/platform/file_io.h"
 
 namespace quillgate {
@@ -92,7 +93,7 @@ struct xml_document {
     // what the declared set's bytes from 0x80 up mean (0 where a byte is no
     // character by itself).
     std::int32_t held_form;
-    std::uint16_t charset_bytes[128];
+    std::uint16_t charset_bytes[charset_high_bytes];
     // 1 when a save may name the declared encoding: the file's bytes are
     // in it (not a UTF-16 file, which an 8-bit tree saves as ISO-8859-1).
     std::int32_t keeps_declared_name;
