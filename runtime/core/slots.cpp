@@ -9,8 +9,6 @@ namespace quillgate {
 
 namespace {
 
-constexpr object_id all_or_new_objects = -1;
-
 bool is_slot_number(const slot_table* table, object_id id) { return id >= 0 && id < table->slot_count; }
 
 bool is_live(const void* object) { return object && *static_cast<const live_marker*>(object) != 0; }
@@ -18,6 +16,16 @@ bool is_live(const void* object) { return object && *static_cast<const live_mark
 list_node* node_of(void* object) { return static_cast<list_node*>(object) - 1; }
 
 void* object_of(list_node* node) { return node + 1; }
+
+// The dynamic object of this table whose id is `id`, or null. The list is
+// walked from the newest object, the one most likely still in use; an id is
+// compared, never followed, until it is found.
+void* find_dynamic(const slot_table* table, object_id id) {
+    for (list_node* node = table->dynamic_head; node; node = node->next) {
+        if (reinterpret_cast<object_id>(object_of(node)) == id) return object_of(node);
+    }
+    return nullptr;
+}
 
 // Gives the array room for slot `id` plus the growth step beyond it, so that
 // a run of rising slot numbers does not reallocate on every one. On failure
@@ -68,7 +76,7 @@ void slot_table_destroy(slot_table* table) {
 
 void* slot_acquire(slot_table* table, object_id id) {
     if (!table) return nullptr;
-    if (id == all_or_new_objects) {
+    if (id == new_object) {
         return object_list_push(&table->dynamic_head, sizeof(list_node) + static_cast<std::size_t>(table->object_size));
     }
     if (id < 0) return nullptr;
@@ -93,8 +101,7 @@ void* slot_get(slot_table* table, object_id id) {
         void* block = table->slots[id];
         return is_live(block) ? block : nullptr;
     }
-    if (id == 0 || id == all_or_new_objects) return nullptr;
-    void* object = reinterpret_cast<void*>(id);
+    void* object = find_dynamic(table, id);
     return is_live(object) ? object : nullptr;
 }
 
@@ -104,8 +111,8 @@ void slot_release(slot_table* table, object_id id) {
         if (table->slots[id]) std::memset(table->slots[id], 0, static_cast<std::size_t>(table->object_size));
         return;
     }
-    if (id == 0 || id == all_or_new_objects) return;
-    object_list_remove(&table->dynamic_head, reinterpret_cast<void*>(id));
+    void* object = find_dynamic(table, id);
+    if (object) object_list_remove(&table->dynamic_head, object);
 }
 
 void slot_free_all(slot_table* table) {

@@ -8,9 +8,13 @@
 
 namespace quillgate {
 
-// A slot number (0 upward), -1 for "a new dynamic object" or "all objects",
-// or the address of a dynamic object.
+// A slot number (0 upward), or the address of a dynamic object.
 using object_id = std::intptr_t;
+
+// The two meanings of -1, one name each: an open given `new_object` makes a
+// dynamic object; a close given `all_objects` closes every object of its kind.
+constexpr object_id new_object = -1;
+constexpr object_id all_objects = -1;
 
 // The kind's close operation; its result, if any, is ignored.
 using slot_free_callback = void (*)(object_id id);
@@ -39,10 +43,16 @@ slot_table* slot_table_create(std::int32_t object_size, std::int32_t initial_cou
 // Frees the table, its blocks and its dynamic nodes without calling the free
 // callback; for tables that do not live until the heap goes.
 void slot_table_destroy(slot_table* table);
-// A zeroed, not yet live object; for -1 the object's address is its id.
-// Null when memory cannot be had.
+// A zeroed, not yet live object; for `new_object` the object's address is its
+// id. Null when memory cannot be had, or for any other negative id.
 void* slot_acquire(slot_table* table, object_id id);
+// The live object `id` names, or null. An id that is neither a slot number
+// below the slot count nor one of this table's dynamic objects names nothing:
+// it is never taken as an address before it is found in the table's list, so
+// a released object's id or another kind's id is refused, not read.
 void* slot_get(slot_table* table, object_id id);
+// Zeroes a numbered slot's block, or unlinks and frees a dynamic object of
+// this table; an id that names neither is ignored.
 void slot_release(slot_table* table, object_id id);
 void slot_free_all(slot_table* table);
 void slot_iterate_begin(slot_table* table);

@@ -236,7 +236,7 @@ TEST_F(Core, SlotsCloseWhatTheyReplaceAndAllInOrder) {
     EXPECT_EQ(slot_table_create(1, 4, nullptr), nullptr);
     EXPECT_EQ(slot_table_create(sizeof(thing), -1, nullptr), nullptr);
     // Without memory for a grown slot array, a new block or a dynamic object: nothing, and no slot changes.
-    for (object_id id : {object_id{40}, object_id{0}, object_id{-1}}) {
+    for (object_id id : {object_id{40}, object_id{0}, new_object}) {
         heap_fail_after(0);
         EXPECT_EQ(open_thing(things, id), nullptr) << id;
     }
@@ -256,8 +256,12 @@ TEST_F(Core, SlotsCloseWhatTheyReplaceAndAllInOrder) {
     ASSERT_NE(open_thing(things, 20), nullptr);
     ASSERT_EQ(things->slot_count, 36) << "grown by the step beyond the slot";
     object_id dynamic[3];
-    for (object_id& id : dynamic) id = reinterpret_cast<object_id>(open_thing(things, -1));
+    for (object_id& id : dynamic) id = reinterpret_cast<object_id>(open_thing(things, new_object));
     slot_release(things, dynamic[1]); // from the middle of the list
+    slot_release(things, dynamic[1]);   // a released id names nothing: not freed twice
+    for (object_id stale : {dynamic[1], reinterpret_cast<object_id>(five), object_id{-7}}) {
+        EXPECT_EQ(slot_get(things, stale), nullptr) << "not one of the table's objects: refused, not read";
+    }
     slot_release(things, 20);
     EXPECT_EQ(slot_get(things, 20), nullptr);
     EXPECT_EQ(slot_get(things, 3), nullptr);
@@ -268,7 +272,7 @@ TEST_F(Core, SlotsCloseWhatTheyReplaceAndAllInOrder) {
     EXPECT_EQ(closed, (std::vector<object_id>{2, 5, dynamic[0], dynamic[2]}));
     EXPECT_EQ(things->dynamic_head, nullptr);
     EXPECT_EQ(slot_get(things, 5), nullptr);
-    open_thing(things, -1);
+    open_thing(things, new_object);
     slot_table_destroy(things); // frees the dynamic objects too
 }
 
