@@ -380,7 +380,7 @@ void sync_unchanged(benchmark::State& state) {
 
 void read_lines_quillgate(benchmark::State& state) {
     for (auto _ : state) {
-        if (file_open_with_mode(2, in.lines.c_str(), 1, 1) == 0) {
+        if (file_open_with_mode(2, in.lines.c_str(), FILE_MODE_READ, FILE_OPTION_SHARE_READ) == 0) {
             state.SkipWithError("file_open failed");
             break;
         }

@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
         }
     }
-    xml_free(-1);
+    xml_free(all_objects);
     fuzz::require_heap_at(before);
     return 0;
 }

@@ -6,6 +6,8 @@
 // - file_open_with_mode with a mode it does not know gives 0 before the
 //   slot is touched: a file still open there stays open.
 // - A slot number below -1 names no slot; opening into it gives 0.
+// - An id that names no file of this table (a closed dynamic file, a
+//   document's id) is refused by the slot table, never read.
 // - When the line reader cannot grow its working buffer in the middle of a
 //   line, it returns the part read so far; the rest of the line stays unread
 //   and comes with the next call, so no byte of the file is lost.
@@ -15,25 +17,24 @@
 #include "runtime/files/files.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
-#include "runtime/core/bytes.h"
 #include "runtime/core/heap.h"
 #include "runtime/core/inline.h"
 #include "runtime/files/convert.h"
+#include "runtime/files/line_scan.h"
 
 namespace quillgate {
 
 namespace {
 
+using line_scan::CR;
+using line_scan::ends_line;
+using line_scan::find_stop;
+using line_scan::LF;
+
 constexpr std::int32_t line_block = 4096;
-constexpr std::uint32_t CR = 13;
-constexpr std::uint32_t LF = 10;
 
 slot_table* files = nullptr;
 
@@ -146,76 +147,6 @@ struct scratch {
     ~scratch() { heap_free(block); }
     std::uint8_t* bytes() const { return static_cast<std::uint8_t*>(block); }
 };
-
-bool ends_line(std::uint8_t b) { return b == LF || b == CR || b == 0; }
-
-// High bit set in every byte of `word` below `limit` (at most 128), given
-// as that byte repeated. A borrow can also mark a byte above a true one,
-// never one below it, so the lowest mark is exact.
-constexpr std::uint64_t bytes_below(std::uint64_t word, std::uint64_t limit) {
-    return (word - limit) & ~word & 0x8080808080808080u;
-}
-
-constexpr std::uint64_t every_byte(std::uint8_t b) { return 0x0101010101010101u * b; }
-
-// Marks the LF, CR and zero bytes of a word; the lowest mark is exact.
-constexpr std::uint64_t line_ends_in(std::uint64_t word) {
-    return bytes_below(word, every_byte(1)) | bytes_below(word ^ every_byte(LF), every_byte(1)) |
-           bytes_below(word ^ every_byte(CR), every_byte(1));
-}
-
-// The index of the first LF, CR or zero byte, or n. A per-byte loop made the
-// scan the larger part of reading a line, so text is scanned many bytes at
-// a time: one cheap test passes over text, which seldom holds bytes below
-// 14 other than its line ends, and a closer look is taken only where it
-// marks such a byte.
-QUILLGATE_HOT_INLINE std::size_t find_line_end(const std::uint8_t* bytes, std::size_t n) {
-    std::size_t k = 0;
-#if defined(__SSE2__)
-    // With SSE2 (every x86-64 processor), 32 bytes a step and 16 at the end;
-    // the bytes up to CR are those that saturate to zero when CR is taken off.
-    const __m128i cr = _mm_set1_epi8(static_cast<char>(CR));
-    auto up_to_cr = [&](std::size_t at) {
-        __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
-        return static_cast<std::uint32_t>(
-            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(chunk, cr), _mm_setzero_si128())));
-    };
-    while (k + 16 <= n) {
-        bool pair = k + 32 <= n;
-        std::uint32_t marks = pair ? up_to_cr(k) | up_to_cr(k + 16) << 16 : up_to_cr(k);
-        for (; marks != 0; marks &= marks - 1) {
-            std::size_t at = k + static_cast<std::size_t>(std::countr_zero(marks));
-            if (ends_line(bytes[at])) return at;
-        }
-        k += pair ? 32 : 16;
-    }
-#endif
-    if constexpr (std::endian::native == std::endian::little) {
-        for (; k + 16 <= n; k += 16) {
-            std::uint64_t low = load_word(bytes + k);
-            std::uint64_t high = load_word(bytes + k + 8);
-            if ((bytes_below(low, every_byte(14)) | bytes_below(high, every_byte(14))) == 0) continue;
-            if (std::uint64_t marks = line_ends_in(low))
-                return k + static_cast<std::size_t>(std::countr_zero(marks)) / 8;
-            if (std::uint64_t marks = line_ends_in(high))
-                return k + 8 + static_cast<std::size_t>(std::countr_zero(marks)) / 8;
-        }
-        for (; k + 8 <= n; k += 8) {
-            if (std::uint64_t marks = line_ends_in(load_word(bytes + k)))
-                return k + static_cast<std::size_t>(std::countr_zero(marks)) / 8;
-        }
-    }
-    while (k < n && !ends_line(bytes[k])) ++k;
-    return k;
-}
-
-// The index of the first byte that ends a line, or n: LF, CR or zero, or,
-// with line ends ignored, only zero.
-std::size_t find_stop(const std::uint8_t* bytes, std::size_t n, bool raw) {
-    if (!raw) return find_line_end(bytes, n);
-    const void* zero = std::memchr(bytes, 0, n);
-    return zero != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - bytes) : n;
-}
 
 // The stored bytes of a line as its result text.
 text line_result(scratch& line, std::size_t stored, int encoding) {
@@ -386,33 +317,44 @@ text read_line(file_object* file, int flags, long limit) {
     return line_result(line, stored, encoding);
 }
 
-std::intptr_t open_file(object_id slot, const char* path, std::uint32_t access, std::uint32_t share,
-                        std::uint32_t disposition, bool truncate_fallback, bool buffered, bool at_end) {
-    if (slot < -1) return 0;
+// How one open asks the system for its file, and what it does after.
+struct open_request {
+    std::uint32_t access;
+    std::uint32_t share;
+    std::uint32_t disposition;
+    bool truncate_fallback; // when the open fails, try emptying an existing file for writing
+    bool buffered;          // give the file its transfer buffer
+    bool at_end;            // start at the end of the file
+};
+
+std::intptr_t open_file(object_id slot, const char* path, const open_request& request) {
+    if (slot < new_object) return 0;
     if (files == nullptr) file_table_init();
     if (files == nullptr) return 0;
     auto* file = static_cast<file_object*>(slot_acquire(files, slot));
     if (file == nullptr) return 0;
-    object_id id = slot == -1 ? reinterpret_cast<object_id>(file) : slot;
+    object_id id = slot == new_object ? reinterpret_cast<object_id>(file) : slot;
 
-    os_handle handle = os_file_open(path, access, share, disposition, OS_ATTRIBUTE_NORMAL);
-    if (handle == 0 && truncate_fallback) handle = os_file_open(path, OS_GENERIC_WRITE, share, OS_TRUNCATE_EXISTING, 0);
+    os_handle handle = os_file_open(path, request.access, request.share, request.disposition, OS_ATTRIBUTE_NORMAL);
+    if (handle == 0 && request.truncate_fallback) {
+        handle = os_file_open(path, OS_GENERIC_WRITE, request.share, OS_TRUNCATE_EXISTING, 0);
+    }
     if (handle == 0) {
-        if (slot == -1) slot_release(files, id);
+        if (slot == new_object) slot_release(files, id);
         return 0;
     }
     file->handle = handle;
     file->buffer = nullptr;
-    if (default_file_buffer_size != 0 && buffered) {
+    if (default_file_buffer_size != 0 && request.buffered) {
         file->buffer = static_cast<std::uint8_t*>(heap_alloc(static_cast<std::size_t>(default_file_buffer_size)));
     }
     file->buffer_size = default_file_buffer_size;
     file->available = 0;
     file->loaded = 0;
     file->reading = 1;
-    file->writable = (access & OS_GENERIC_WRITE) != 0 ? 1 : 0;
-    if (at_end) os_file_move(handle, 0, OS_SEEK_END);
-    return slot == -1 ? id : handle;
+    file->writable = (request.access & OS_GENERIC_WRITE) != 0 ? 1 : 0;
+    if (request.at_end) os_file_move(handle, 0, OS_SEEK_END);
+    return slot == new_object ? id : handle;
 }
 
 } // namespace
@@ -425,29 +367,32 @@ void file_table_init() {
 slot_table* file_table() { return files; }
 
 std::intptr_t file_open(object_id slot, const char* path) {
-    return open_file(slot, path, OS_GENERIC_READ | OS_GENERIC_WRITE, OS_SHARE_READ, OS_OPEN_ALWAYS, false, true, false);
+    return open_file(slot, path, {OS_GENERIC_READ | OS_GENERIC_WRITE, OS_SHARE_READ, OS_OPEN_ALWAYS, false, true, false});
 }
 
 std::intptr_t file_open_with_mode(object_id slot, const char* path, int mode, int options) {
     bool share_read = (options & FILE_OPTION_SHARE_READ) != 0;
     bool share_write = (options & FILE_OPTION_SHARE_WRITE) != 0;
-    bool buffered = (options & FILE_OPTION_UNBUFFERED) == 0;
+    open_request request{OS_GENERIC_READ | OS_GENERIC_WRITE, 0, OS_OPEN_ALWAYS, false,
+                         (options & FILE_OPTION_UNBUFFERED) == 0, false};
     switch (mode) {
     case FILE_MODE_READ:
-        return open_file(slot, path, OS_GENERIC_READ, share_read ? OS_SHARE_READ : 0, OS_OPEN_EXISTING, false, buffered,
-                         false);
-    case FILE_MODE_UPDATE: {
-        std::uint32_t share = share_write ? OS_SHARE_READ | OS_SHARE_WRITE : share_read ? OS_SHARE_READ : 0;
-        return open_file(slot, path, OS_GENERIC_READ | OS_GENERIC_WRITE, share, OS_OPEN_ALWAYS, false, buffered,
-                         (options & FILE_OPTION_AT_END) != 0);
-    }
-    case FILE_MODE_CREATE: {
-        std::uint32_t share = (share_read ? OS_SHARE_READ : 0) | (share_write ? OS_SHARE_WRITE : 0);
-        return open_file(slot, path, OS_GENERIC_READ | OS_GENERIC_WRITE, share, OS_CREATE_ALWAYS, true, buffered,
-                         false);
-    }
+        request.access = OS_GENERIC_READ;
+        request.share = share_read ? OS_SHARE_READ : 0;
+        request.disposition = OS_OPEN_EXISTING;
+        break;
+    case FILE_MODE_UPDATE:
+        request.share = share_write ? OS_SHARE_READ | OS_SHARE_WRITE : share_read ? OS_SHARE_READ : 0;
+        request.at_end = (options & FILE_OPTION_AT_END) != 0;
+        break;
+    case FILE_MODE_CREATE:
+        request.share = (share_read ? OS_SHARE_READ : 0) | (share_write ? OS_SHARE_WRITE : 0);
+        request.disposition = OS_CREATE_ALWAYS;
+        request.truncate_fallback = true;
+        break;
     default: return 0;
     }
+    return open_file(slot, path, request);
 }
 
 text file_read_line(object_id slot, int flags) {
@@ -521,7 +466,7 @@ int file_truncate(object_id slot) {
 }
 
 void file_close(object_id slot) {
-    if (slot == -1) {
+    if (slot == all_objects) {
         file_close_all();
         return;
     }

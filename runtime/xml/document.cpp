@@ -76,7 +76,7 @@ xml_node* xml_root_element(object_id id) {
 
 void xml_free(object_id id) {
     if (document_table == nullptr) return;
-    if (id == -1) {
+    if (id == all_objects) {
         slot_free_all(document_table);
         return;
     }

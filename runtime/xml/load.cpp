@@ -144,7 +144,7 @@ std::intptr_t xml_load_from(object_id slot, xml_byte_source* source, int encodin
         XML_ParserFree(parser);
         return 0;
     }
-    object_id id = slot == -1 ? reinterpret_cast<object_id>(document) : slot;
+    object_id id = slot == new_object ? reinterpret_cast<object_id>(document) : slot;
     start_document(document, node, id, parser, source->size, encoding);
     xml_load_state state;
     state.pass_utf8_mark = encoding == ENCODING_8BIT;

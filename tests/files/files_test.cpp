@@ -107,7 +107,7 @@ TEST_F(FileTest, ModesSlotsAndClosing) {
     EXPECT_EQ(write(3, "b") + write(dynamic, "d"), 2);
     EXPECT_EQ(open(1, "c.txt", 0, 0) + open(1, "c.txt", 4, 0) + open(-1, "no/such/folder.txt") + open(-2, "n.txt"), 0);
     EXPECT_NE(record(1), nullptr) << "an unknown mode leaves the slot as it was";
-    file_close(-1);
+    file_close(all_objects);
     EXPECT_EQ(content("a.txt") + content("b.txt") + content("d.txt"), "123456bd");
     ASSERT_NE(open(1, "a.txt", FILE_MODE_CREATE, 0), 0);
     EXPECT_EQ(write(1, "kept"), 4);

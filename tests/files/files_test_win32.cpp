@@ -23,7 +23,7 @@ TEST_F(Sharing, ShareOptionsDecideWhatASecondHandleMayDo) {
     for (const auto& c : cases) {
         ASSERT_NE(open(1, "s.txt", FILE_MODE_UPDATE, c.options), 0);
         EXPECT_EQ(open(2, "s.txt", c.mode, c.second) != 0, c.allowed) << c.options << " " << c.mode << " " << c.second;
-        file_close(-1);
+        file_close(all_objects);
     }
     ASSERT_NE(open(1, "s.txt"), 0);
     EXPECT_EQ(content("s.txt"), "x") << "FILE_OPTION_SHARE_READ lets others read";

@@ -146,7 +146,7 @@ TEST_F(Load, StatusSlotsAndPartialTrees) {
     EXPECT_EQ(dump(document->document_node), "0\n  1 a [\\n]\n    1 b pre=1\n") << "open nodes and all";
     EXPECT_EQ(xml_load(0, path("missing.xml").c_str(), ENCODING_8BIT), 0);
     EXPECT_EQ(xml_document_get(0), document) << "a failed open leaves the slot as it was";
-    std::intptr_t dynamic = xml_load(-1, path("bad.xml").c_str(), ENCODING_8BIT);
+    std::intptr_t dynamic = xml_load(new_object, path("bad.xml").c_str(), ENCODING_8BIT);
     EXPECT_EQ(xml_root_element(dynamic)->document, dynamic);
     xml_free(dynamic);
     EXPECT_EQ(xml_status(5) + (xml_root_element(5) != nullptr), 0);
