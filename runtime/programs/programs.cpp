@@ -128,6 +128,23 @@ program_object* program_list_push() {
     return program;
 }
 
+program_object* program_keep(const program_object& started) {
+    program_object* program = program_list_push();
+    if (!program) {
+        for (os_handle end : {started.input_write, started.output_read, started.error_read}) {
+            if (end) os_file_close(end);
+        }
+        return nullptr;
+    }
+    program->process = started.process;
+    program->process_id = started.process_id;
+    program->input_write = started.input_write;
+    program->output_read = started.output_read;
+    program->error_read = started.error_read;
+    program->flags = started.flags;
+    return program;
+}
+
 program_object* program_list_newest() { return list_head; }
 
 void program_unlink(program_object* program) {

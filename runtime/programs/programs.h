@@ -76,6 +76,11 @@ char** program_split_command_line(const char* command_line);
 // Pushes a new zeroed object at the head of the program list under the
 // list's critical section; null when it cannot be allocated.
 program_object* program_list_push();
+// Keeps a started program: a new list object holding `started`'s process,
+// id, pipe ends and flags (its links are ignored). When no object can be
+// had, the pipe ends, which nobody could reach any more, are closed and the
+// result is null; the process itself is the caller's to let go of.
+program_object* program_keep(const program_object& started);
 // Takes an object out of the program list under the same critical section.
 void program_unlink(program_object* program);
 

@@ -167,26 +167,6 @@ bool find_on_path(const char* name, char* out, std::size_t size) {
     return false;
 }
 
-// The object for a started program; null (after closing what would have
-// gone into it) when it cannot be allocated.
-program_object* keep(pid_t pid, std::int32_t process_id, os_handle input_write, os_handle output_read,
-                     os_handle error_read, std::uint32_t flags) {
-    program_object* program = program_list_push();
-    if (!program) {
-        if (input_write) ::close(fd_of(input_write));
-        if (output_read) ::close(fd_of(output_read));
-        if (error_read) ::close(fd_of(error_read));
-        return nullptr;
-    }
-    program->process = pid;
-    program->process_id = process_id;
-    program->input_write = input_write;
-    program->output_read = output_read;
-    program->error_read = error_read;
-    program->flags = flags;
-    return program;
-}
-
 } // namespace
 
 void make_handle_private(os_handle* handle) {
@@ -250,9 +230,9 @@ std::intptr_t program_run(const char* program, const char* parameters, const cha
         if (created && !setup.orphan) *created = os_process_handle_created(pid);
         if (wait && !setup.orphan) wait_for_end(pid, keep_object);
         if (!keep_object) return 1;
-        program_object* object = keep(pid, static_cast<std::int32_t>(pid), handle_of(input.write),
-                                      handle_of(output.read), handle_of(error.read), flags);
-        return reinterpret_cast<std::intptr_t>(object);
+        program_object started{nullptr, nullptr, pid, static_cast<std::int32_t>(pid), handle_of(input.write),
+                               handle_of(output.read), handle_of(error.read), flags};
+        return reinterpret_cast<std::intptr_t>(program_keep(started));
     }
 
     close_pipes();
@@ -276,7 +256,7 @@ std::intptr_t program_run(const char* program, const char* parameters, const cha
     if (created && !shell.orphan) *created = os_process_handle_created(pid);
     if (wait && !shell.orphan) wait_for_end(pid, keep_object);
     if (!keep_object) return 1;
-    return reinterpret_cast<std::intptr_t>(keep(pid, -1, 0, 0, 0, flags));
+    return reinterpret_cast<std::intptr_t>(program_keep({nullptr, nullptr, pid, -1, 0, 0, 0, flags}));
 }
 
 int program_wait(program_object* program, std::uint32_t timeout_ms) {

@@ -30,24 +30,114 @@ void make_private(HANDLE* handle) {
     *handle = handle_of(value);
 }
 
-program_object* keep(HANDLE process, std::int32_t process_id, HANDLE input_write, HANDLE output_read, HANDLE error_read,
-                     std::uint32_t flags) {
-    program_object* program = program_list_push();
-    if (!program) {
-        // Nobody could ever reach these handles: give them back.
-        close_handle(&input_write);
-        close_handle(&output_read);
-        close_handle(&error_read);
-        close_handle(&process);
-        return nullptr;
+// The program's standard streams, in the order of the pipe arrays below.
+enum stream { stream_input, stream_output, stream_errors, stream_count };
+
+// What CreateProcessA is given, and the pipe ends made for the program.
+struct launch {
+    STARTUPINFOA startup{};
+    DWORD creation = 0;
+    BOOL inherit = FALSE;
+    HANDLE program_ends[stream_count] = {}; // handed to the program
+    HANDLE kept_ends[stream_count] = {};    // ours: input write, output read, error read
+    // The sender's reading end was made private when the sender started; the
+    // program only gets a standard input it can use from an inheritable copy.
+    HANDLE sender_copy = nullptr;
+
+    void close_program_ends() {
+        for (HANDLE& end : program_ends) close_handle(&end);
+        close_handle(&sender_copy);
     }
-    program->process = os_handle_of(process);
-    program->process_id = process_id;
-    program->input_write = os_handle_of(input_write);
-    program->output_read = os_handle_of(output_read);
-    program->error_read = os_handle_of(error_read);
-    program->flags = flags;
-    return program;
+    void close_all() {
+        close_program_ends();
+        for (HANDLE& end : kept_ends) close_handle(&end);
+    }
+};
+
+// The program gets `handle` as one of its standard streams; handles are then
+// passed on, and the program shares the console rather than going without.
+void give_stream(launch& run, stream which, HANDLE handle) {
+    HANDLE* slots[stream_count] = {&run.startup.hStdInput, &run.startup.hStdOutput, &run.startup.hStdError};
+    *slots[which] = handle;
+    run.startup.dwFlags |= STARTF_USESTDHANDLES;
+    run.inherit = TRUE;
+    run.creation &= ~static_cast<DWORD>(DETACHED_PROCESS);
+}
+
+// A pipe for one stream: the program's end inheritable, ours private. Left
+// out when no pipe can be had.
+void add_pipe(launch& run, stream which) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE read = nullptr, write = nullptr;
+    if (!CreatePipe(&read, &write, &inheritable, 0)) return;
+    bool into_program = which == stream_input;
+    run.program_ends[which] = into_program ? read : write;
+    run.kept_ends[which] = into_program ? write : read;
+    make_private(&run.kept_ends[which]);
+    give_stream(run, which, run.program_ends[which]);
+}
+
+// The streams the flags ask for: input from the sender's output or a pipe,
+// and pipes from the output and the errors of a kept program. Streams not
+// asked for stay the launcher's own once any is passed.
+void prepare_streams(launch& run, std::uint32_t flags, program_object* sender) {
+    const bool keep_object = (flags & RUN_KEEP_OBJECT) != 0;
+    if ((flags & RUN_INPUT_FROM_SENDER) && sender && sender->output_read) {
+        HANDLE self = GetCurrentProcess();
+        if (!DuplicateHandle(self, handle_of(sender->output_read), self, &run.sender_copy, 0, TRUE,
+                             DUPLICATE_SAME_ACCESS)) {
+            run.sender_copy = nullptr;
+        }
+        give_stream(run, stream_input, run.sender_copy ? run.sender_copy : handle_of(sender->output_read));
+    } else if (keep_object && (flags & RUN_PIPE_INPUT)) {
+        add_pipe(run, stream_input);
+    }
+    if (keep_object && (flags & RUN_PIPE_OUTPUT)) add_pipe(run, stream_output);
+    if (keep_object && (flags & RUN_PIPE_ERRORS)) add_pipe(run, stream_errors);
+    if (run.startup.dwFlags & STARTF_USESTDHANDLES) {
+        if (!run.startup.hStdInput) run.startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        if (!run.startup.hStdOutput) run.startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+        if (!run.startup.hStdError) run.startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    }
+}
+
+// The result for a started process: waited for when asked, then kept as an
+// object with our pipe ends, or let go of.
+std::intptr_t started(HANDLE process, std::int32_t process_id, const HANDLE* kept_ends, std::uint32_t flags,
+                      process_time* created) {
+    if (created && process) *created = os_process_handle_created(os_handle_of(process));
+    if ((flags & RUN_WAIT_EXIT) && process) WaitForSingleObject(process, INFINITE);
+    if (!(flags & RUN_KEEP_OBJECT)) {
+        if (process) CloseHandle(process);
+        return 1;
+    }
+    program_object* program = program_keep({nullptr, nullptr, os_handle_of(process), process_id,
+                                            os_handle_of(kept_ends[stream_input]),
+                                            os_handle_of(kept_ends[stream_output]),
+                                            os_handle_of(kept_ends[stream_errors]), flags});
+    if (!program && process) CloseHandle(process);
+    return reinterpret_cast<std::intptr_t>(program);
+}
+
+// The shell's way, for texts that name a document or anything else the
+// shell can open; it has no streams to hand over.
+std::intptr_t run_through_shell(const char* program, const char* parameters, const char* folder, WORD show,
+                                std::uint32_t flags, process_time* created) {
+    text derived;
+    if (!folder) {
+        derived = program_shell_folder(program, '\\');
+        if (!derived.empty()) folder = derived.c_str();
+    }
+    SHELLEXECUTEINFOA shell{};
+    shell.cbSize = sizeof shell;
+    shell.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_FLAG_NO_UI;
+    shell.lpFile = program;
+    shell.lpParameters = parameters;
+    shell.lpDirectory = folder;
+    shell.nShow = show;
+    if (!ShellExecuteExA(&shell)) return 0;
+    const HANDLE no_ends[stream_count] = {};
+    return started(shell.hProcess, -1, no_ends, flags, created);
 }
 
 } // namespace
@@ -63,125 +153,35 @@ void make_handle_private(os_handle* handle) {
 std::intptr_t program_run(const char* program, const char* parameters, const char* working_folder, std::uint32_t flags,
                           program_object* sender, process_time* created) {
     if (created) *created = 0;
-    const bool keep_object = (flags & RUN_KEEP_OBJECT) != 0;
-    const WORD show = (flags & RUN_HIDDEN) ? SW_HIDE : SW_SHOWNORMAL;
-
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = show;
-    DWORD creation = NORMAL_PRIORITY_CLASS | ((flags & RUN_HIDDEN) ? DETACHED_PROCESS : 0);
-    BOOL inherit = FALSE;
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-
-    HANDLE input_read = nullptr, input_write = nullptr;
-    HANDLE output_read = nullptr, output_write = nullptr;
-    HANDLE error_read = nullptr, error_write = nullptr;
-    // The sender's reading end was made private when the sender started; the
-    // program only gets a standard input it can use from an inheritable copy.
-    HANDLE sender_copy = nullptr;
-
-    if ((flags & RUN_INPUT_FROM_SENDER) && sender && sender->output_read) {
-        HANDLE self = GetCurrentProcess();
-        if (!DuplicateHandle(self, handle_of(sender->output_read), self, &sender_copy, 0, TRUE,
-                             DUPLICATE_SAME_ACCESS)) {
-            sender_copy = nullptr;
-        }
-        startup.hStdInput = sender_copy ? sender_copy : handle_of(sender->output_read);
-        startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-        inherit = TRUE;
-        creation &= ~static_cast<DWORD>(DETACHED_PROCESS);
-    } else if (keep_object && (flags & RUN_PIPE_INPUT) && CreatePipe(&input_read, &input_write, &inheritable, 0)) {
-        startup.dwFlags |= STARTF_USESTDHANDLES;
-        startup.hStdInput = input_read;
-        make_private(&input_write);
-        inherit = TRUE;
-        creation &= ~static_cast<DWORD>(DETACHED_PROCESS);
-    }
-    if (keep_object) {
-        if ((flags & RUN_PIPE_OUTPUT) && CreatePipe(&output_read, &output_write, &inheritable, 0)) {
-            startup.dwFlags |= STARTF_USESTDHANDLES;
-            startup.hStdOutput = output_write;
-            make_private(&output_read);
-            creation &= ~static_cast<DWORD>(DETACHED_PROCESS);
-            inherit = TRUE;
-        }
-        if ((flags & RUN_PIPE_ERRORS) && CreatePipe(&error_read, &error_write, &inheritable, 0)) {
-            startup.dwFlags |= STARTF_USESTDHANDLES;
-            startup.hStdError = error_write;
-            make_private(&error_read);
-            creation &= ~static_cast<DWORD>(DETACHED_PROCESS);
-            inherit = TRUE;
-        }
-    }
-    if (startup.dwFlags & STARTF_USESTDHANDLES) {
-        if (!startup.hStdInput) startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        if (!startup.hStdOutput) startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-        if (!startup.hStdError) startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    }
-    auto close_pipes = [&] {
-        close_handle(&input_read);
-        close_handle(&input_write);
-        close_handle(&output_read);
-        close_handle(&output_write);
-        close_handle(&error_read);
-        close_handle(&error_write);
-        close_handle(&sender_copy);
-    };
-
     if (!program) program = "";
     if (!parameters) parameters = "";
-    text line = program_command_line(program, parameters);
-    if (line.empty()) {
-        close_pipes();
-        return 0;
-    }
+    const WORD show = (flags & RUN_HIDDEN) ? SW_HIDE : SW_SHOWNORMAL;
     const char* folder = (working_folder && *working_folder) ? working_folder : nullptr;
 
-    PROCESS_INFORMATION started{};
+    launch run;
+    run.startup.cb = sizeof run.startup;
+    run.startup.dwFlags = STARTF_USESHOWWINDOW;
+    run.startup.wShowWindow = show;
+    run.creation = NORMAL_PRIORITY_CLASS | ((flags & RUN_HIDDEN) ? DETACHED_PROCESS : 0);
+    prepare_streams(run, flags, sender);
+
+    text line = program_command_line(program, parameters);
+    if (line.empty()) {
+        run.close_all();
+        return 0;
+    }
+    PROCESS_INFORMATION process{};
     // CreateProcessA may write into the command line, which is ours to lend.
-    if (CreateProcessA(nullptr, const_cast<char*>(line.c_str()), nullptr, nullptr, inherit, creation, nullptr, folder,
-                       &startup, &started)) {
-        close_handle(&input_read);
-        close_handle(&output_write);
-        close_handle(&error_write);
-        close_handle(&sender_copy);
-        CloseHandle(started.hThread);
-        if (created) *created = os_process_handle_created(os_handle_of(started.hProcess));
-        if (flags & RUN_WAIT_EXIT) WaitForSingleObject(started.hProcess, INFINITE);
-        if (!keep_object) {
-            CloseHandle(started.hProcess);
-            return 1;
-        }
-        return reinterpret_cast<std::intptr_t>(keep(started.hProcess, static_cast<std::int32_t>(started.dwProcessId),
-                                                    input_write, output_read, error_read, flags));
+    if (CreateProcessA(nullptr, const_cast<char*>(line.c_str()), nullptr, nullptr, run.inherit, run.creation, nullptr,
+                       folder, &run.startup, &process)) {
+        run.close_program_ends();
+        CloseHandle(process.hThread);
+        return started(process.hProcess, static_cast<std::int32_t>(process.dwProcessId), run.kept_ends, flags,
+                       created);
     }
-
-    close_pipes();
+    run.close_all();
     if (flags & stream_flags) return 0;
-
-    text derived;
-    if (!folder) {
-        derived = program_shell_folder(program, '\\');
-        if (!derived.empty()) folder = derived.c_str();
-    }
-    SHELLEXECUTEINFOA shell{};
-    shell.cbSize = sizeof shell;
-    shell.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_FLAG_NO_UI;
-    shell.hwnd = nullptr;
-    shell.lpVerb = nullptr;
-    shell.lpFile = program;
-    shell.lpParameters = parameters;
-    shell.lpDirectory = folder;
-    shell.nShow = show;
-    if (!ShellExecuteExA(&shell)) return 0;
-    if (created && shell.hProcess) *created = os_process_handle_created(os_handle_of(shell.hProcess));
-    if ((flags & RUN_WAIT_EXIT) && shell.hProcess) WaitForSingleObject(shell.hProcess, INFINITE);
-    if (!keep_object) {
-        if (shell.hProcess) CloseHandle(shell.hProcess);
-        return 1;
-    }
-    return reinterpret_cast<std::intptr_t>(keep(shell.hProcess, -1, nullptr, nullptr, nullptr, flags));
+    return run_through_shell(program, parameters, folder, show, flags, created);
 }
 
 int program_wait(program_object* program, std::uint32_t timeout_ms) {
