@@ -176,87 +176,111 @@ void make_handle_private(os_handle* handle) {
     *handle = handle_of(duplicate);
 }
 
-std::intptr_t program_run(const char* program, const char* parameters, const char* working_folder, std::uint32_t flags,
-                          program_object* sender, process_time* created) {
-    if (created) *created = 0;
-    bool keep_object = (flags & RUN_KEEP_OBJECT) != 0;
-    bool wait = (flags & RUN_WAIT_EXIT) != 0;
+namespace {
+
+// The pipes a start asks for, and what the child is handed of them.
+struct launch {
     child_setup setup;
-    setup.new_session = (flags & RUN_HIDDEN) != 0;
     pipe_pair input, output, error;
 
-    if ((flags & RUN_INPUT_FROM_SENDER) && sender && sender->output_read) {
-        setup.input = fd_of(sender->output_read);
-        setup.new_session = false;
-    } else if (keep_object && (flags & RUN_PIPE_INPUT) && make_pipe(&input)) {
-        setup.input = input.read;
-        setup.new_session = false;
-    }
-    if (keep_object && (flags & RUN_PIPE_OUTPUT) && make_pipe(&output)) {
-        setup.output = output.write;
-        setup.new_session = false;
-    }
-    if (keep_object && (flags & RUN_PIPE_ERRORS) && make_pipe(&error)) {
-        setup.error = error.write;
-        setup.new_session = false;
-    }
-    auto close_pipes = [&] {
+    void close_child_ends() {
         close_fd(&input.read);
+        close_fd(&output.write);
+        close_fd(&error.write);
+    }
+    void close_all() {
+        close_child_ends();
         close_fd(&input.write);
         close_fd(&output.read);
-        close_fd(&output.write);
         close_fd(&error.read);
-        close_fd(&error.write);
-    };
-
-    text line = program_command_line(program, parameters);
-    char** argv = line.empty() ? nullptr : program_split_command_line(line.c_str());
-    if (!argv) {
-        close_pipes();
-        return 0;
     }
-    if (working_folder && *working_folder) setup.folder = working_folder;
-    setup.orphan = !keep_object && !wait;
+};
 
-    pid_t pid = argv[0] ? spawn(setup, argv[0], argv) : -1;
-    heap_free(argv);
-
-    if (pid > 0) {
-        close_fd(&input.read);
-        close_fd(&output.write);
-        close_fd(&error.write);
-        // An orphan's id was its intermediate's, reaped already and free for
-        // reuse; any other stays ours until it is reaped.
-        if (created && !setup.orphan) *created = os_process_handle_created(pid);
-        if (wait && !setup.orphan) wait_for_end(pid, keep_object);
-        if (!keep_object) return 1;
-        program_object started{nullptr, nullptr, pid, static_cast<std::int32_t>(pid), handle_of(input.write),
-                               handle_of(output.read), handle_of(error.read), flags};
-        return reinterpret_cast<std::intptr_t>(program_keep(started));
+// Input from the sender's output or a pipe, and pipes from the output and
+// the errors of a kept program; a program given any stream stays in the
+// launcher's session.
+void prepare_streams(launch& run, std::uint32_t flags, program_object* sender) {
+    const bool keep_object = (flags & RUN_KEEP_OBJECT) != 0;
+    if ((flags & RUN_INPUT_FROM_SENDER) && sender && sender->output_read) {
+        run.setup.input = fd_of(sender->output_read);
+        run.setup.new_session = false;
+    } else if (keep_object && (flags & RUN_PIPE_INPUT) && make_pipe(&run.input)) {
+        run.setup.input = run.input.read;
+        run.setup.new_session = false;
     }
+    if (keep_object && (flags & RUN_PIPE_OUTPUT) && make_pipe(&run.output)) {
+        run.setup.output = run.output.write;
+        run.setup.new_session = false;
+    }
+    if (keep_object && (flags & RUN_PIPE_ERRORS) && make_pipe(&run.error)) {
+        run.setup.error = run.error.write;
+        run.setup.new_session = false;
+    }
+}
 
-    close_pipes();
-    if (flags & stream_flags) return 0;
+// The result for a started process: waited for when asked, then kept as an
+// object with our pipe ends, or let go of. An orphan's id was its
+// intermediate's, reaped already and free for reuse; any other stays ours
+// until it is reaped.
+std::intptr_t started(pid_t pid, std::int32_t process_id, const launch& run, const child_setup& setup,
+                      std::uint32_t flags, process_time* created) {
+    const bool keep_object = (flags & RUN_KEEP_OBJECT) != 0;
+    if (created && !setup.orphan) *created = os_process_handle_created(pid);
+    if ((flags & RUN_WAIT_EXIT) && !setup.orphan) wait_for_end(pid, keep_object);
+    if (!keep_object) return 1;
+    program_object kept{nullptr, nullptr, pid, process_id, handle_of(run.input.write), handle_of(run.output.read),
+                        handle_of(run.error.read), flags};
+    return reinterpret_cast<std::intptr_t>(program_keep(kept));
+}
 
+// The opener's way, for texts that name a document: xdg-open, given the
+// text alone.
+std::intptr_t run_through_shell(const char* program, const launch& run, std::uint32_t flags, process_time* created) {
     char opener[PATH_MAX];
     if (!find_on_path("xdg-open", opener, sizeof opener)) return 0;
     text derived;
     child_setup shell;
-    shell.folder = setup.folder;
+    shell.folder = run.setup.folder;
     if (!shell.folder) {
         derived = program_shell_folder(program, '/');
         if (!derived.empty()) shell.folder = derived.c_str();
     }
     shell.new_session = (flags & RUN_HIDDEN) != 0;
-    shell.orphan = setup.orphan;
+    shell.orphan = run.setup.orphan;
     char opener_name[] = "xdg-open";
     char* shell_argv[] = {opener_name, const_cast<char*>(program ? program : ""), nullptr};
-    pid = spawn(shell, opener, shell_argv);
+    pid_t pid = spawn(shell, opener, shell_argv);
     if (pid <= 0) return 0;
-    if (created && !shell.orphan) *created = os_process_handle_created(pid);
-    if (wait && !shell.orphan) wait_for_end(pid, keep_object);
-    if (!keep_object) return 1;
-    return reinterpret_cast<std::intptr_t>(program_keep({nullptr, nullptr, pid, -1, 0, 0, 0, flags}));
+    return started(pid, -1, launch{}, shell, flags, created);
+}
+
+} // namespace
+
+std::intptr_t program_run(const char* program, const char* parameters, const char* working_folder, std::uint32_t flags,
+                          program_object* sender, process_time* created) {
+    if (created) *created = 0;
+    launch run;
+    run.setup.new_session = (flags & RUN_HIDDEN) != 0;
+    prepare_streams(run, flags, sender);
+
+    text line = program_command_line(program, parameters);
+    char** argv = line.empty() ? nullptr : program_split_command_line(line.c_str());
+    if (!argv) {
+        run.close_all();
+        return 0;
+    }
+    if (working_folder && *working_folder) run.setup.folder = working_folder;
+    run.setup.orphan = !(flags & RUN_KEEP_OBJECT) && !(flags & RUN_WAIT_EXIT);
+
+    pid_t pid = argv[0] ? spawn(run.setup, argv[0], argv) : -1;
+    heap_free(argv);
+    if (pid > 0) {
+        run.close_child_ends();
+        return started(pid, static_cast<std::int32_t>(pid), run, run.setup, flags, created);
+    }
+    run.close_all();
+    if (flags & stream_flags) return 0;
+    return run_through_shell(program, run, flags, created);
 }
 
 int program_wait(program_object* program, std::uint32_t timeout_ms) {
