@@ -105,9 +105,10 @@ TEST_F(FileTest, ModesSlotsAndClosing) {
     EXPECT_EQ(write(1, "6"), 1);
     ASSERT_NE(open(3, "b.txt", FILE_MODE_CREATE, FILE_OPTION_AT_END), 0);
     std::intptr_t dynamic = open(-1, "d.txt");
-    EXPECT_EQ(results(write(3, "b"), write(dynamic, "d")), results(1, 1));
-    EXPECT_EQ(results(open(1, "c.txt", 0, 0), open(1, "c.txt", 4, 0), open(-1, "no/such/folder.txt"), open(-2, "n.txt")),
-              results(0, 0, 0, 0));
+    EXPECT_EQ((results{write(3, "b"), write(dynamic, "d")}), (results{1, 1}));
+    EXPECT_EQ(
+        (results{open(1, "c.txt", 0, 0), open(1, "c.txt", 4, 0), open(-1, "no/such/folder.txt"), open(-2, "n.txt")}),
+        (results{0, 0, 0, 0}));
     EXPECT_NE(record(1), nullptr) << "an unknown mode leaves the slot as it was";
     file_close(all_objects);
     EXPECT_EQ(content("a.txt") + content("b.txt") + content("d.txt"), "123456bd");
@@ -118,7 +119,7 @@ TEST_F(FileTest, ModesSlotsAndClosing) {
     EXPECT_EQ(record(1), nullptr);
     for (object_id slot : {object_id{1}, object_id{7}}) {
         EXPECT_EQ(line(slot) + std::to_string(write(slot, "x")) + std::to_string(file_seek(slot, 0)), "00");
-        EXPECT_EQ(results(file_position(slot), file_truncate(slot)), results(-1, 0));
+        EXPECT_EQ((results{file_position(slot), file_truncate(slot)}), (results{-1, 0}));
         file_close(slot);
     }
 }

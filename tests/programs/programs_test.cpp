@@ -137,7 +137,7 @@ TEST_F(Programs, KeptObjectsChainThroughTheSendersOutput) {
     EXPECT_EQ(receiver->next, sender);
     EXPECT_EQ(receiver->input_write, 0) << "the sender's pipe takes the place of an input pipe";
     EXPECT_EQ(read_all(receiver->output_read), "CHAIN ME");
-    EXPECT_EQ(results(program_wait(receiver, 10000), program_wait(sender, 10000)), results(0, 0));
+    EXPECT_EQ((results{program_wait(receiver, 10000), program_wait(sender, 10000)}), (results{0, 0}));
     EXPECT_NE(sender->output_read, 0) << "the sender keeps its own end";
     program_close(receiver);
     program_close(sender);
@@ -158,7 +158,7 @@ TEST_F(Programs, DocumentsGoToTheShellUnlessAStreamIsAsked) {
     EXPECT_FALSE(fs::exists(folder_ / "editor.log")) << "the opener never ran";
     program_object* opened = start_kept(document, "", RUN_HIDDEN | (windows ? 0 : RUN_WAIT_EXIT));
     ASSERT_NE(opened, nullptr);
-    EXPECT_EQ(results(opened->process_id, opened->output_read), results(-1, 0)) << "started by the shell, no pipes";
+    EXPECT_EQ((results{opened->process_id, opened->output_read}), (results{-1, 0})) << "started by the shell, no pipes";
     if (windows) kill_program(opened); // the editor stays open
     const int waited = program_wait(opened, 10000);
     if (!windows) {
@@ -193,7 +193,8 @@ TEST_F(Programs, FailedStartsLeaveNothingOpen) {
             os_file_close(program->input_write);
             program->input_write = 0;
             EXPECT_EQ(read_all(program->output_read) + "|" + read_all(program->error_read), "FED THROUGH|oops");
-            EXPECT_EQ(results(program_wait(program, 10000), program_wait(program, 0)), results(0, 0)) << "waited for twice";
+            EXPECT_EQ((results{program_wait(program, 10000), program_wait(program, 0)}), (results{0, 0}))
+                << "waited for twice";
             program_close(program);
             break;
         }

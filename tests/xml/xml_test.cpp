@@ -134,23 +134,23 @@ TEST_F(Load, HeldCharactersReadBackAsTheyWereHeld) {
 
 TEST_F(Load, StatusSlotsAndPartialTrees) {
     write_file(path("empty.xml"), "");
-    EXPECT_EQ(results(xml_load(0, path("empty.xml").c_str(), ENCODING_8BIT), xml_load(0, "", ENCODING_8BIT),
-                      xml_load(0, nullptr, ENCODING_8BIT)),
-              results(0, 0, 0));
+    EXPECT_EQ((results{xml_load(0, path("empty.xml").c_str(), ENCODING_8BIT), xml_load(0, "", ENCODING_8BIT),
+                       xml_load(0, nullptr, ENCODING_8BIT)}),
+              (results{0, 0, 0}));
     EXPECT_EQ(xml_document_get(0), nullptr);
     write_file(path("bad.xml"), "<a>\n<b></a>");
     ASSERT_NE(xml_load(0, path("bad.xml").c_str(), ENCODING_8BIT), 0);
     xml_document* document = xml_document_get(0);
     EXPECT_EQ(xml_status(0), 7);
     EXPECT_STREQ(document->error_message, "mismatched tag");
-    EXPECT_EQ(results(document->error_line, document->error_column), results(2, 6));
+    EXPECT_EQ((results{document->error_line, document->error_column}), (results{2, 6}));
     EXPECT_EQ(dump(document->document_node), "0\n  1 a [\\n]\n    1 b pre=1\n") << "open nodes and all";
     EXPECT_EQ(xml_load(0, path("missing.xml").c_str(), ENCODING_8BIT), 0);
     EXPECT_EQ(xml_document_get(0), document) << "a failed open leaves the slot as it was";
     std::intptr_t dynamic = xml_load(new_object, path("bad.xml").c_str(), ENCODING_8BIT);
     EXPECT_EQ(xml_root_element(dynamic)->document, dynamic);
     xml_free(dynamic);
-    EXPECT_EQ(results(xml_status(5), xml_root_element(5) != nullptr), results(0, false));
+    EXPECT_EQ((results{xml_status(5), xml_root_element(5) != nullptr}), (results{0, false}));
     xml_free(5); // nothing there: nothing happens
 
     // A source that gives fewer bytes than it promised ends the parse as
@@ -264,10 +264,11 @@ TEST_F(Save, EscapesTextRunsAndWhatIsWrittenAsItStands) {
     // The emitters on their own: lengths, absent texts, mode 2.
     std::uint8_t buffer[xml_save_buffer_size];
     xml_writer writer{buffer, xml_save_buffer_size, nullptr, xml_writer_flush, buffer, 0};
-    EXPECT_EQ(results(xml_emit_latin1("<&\n", -1, ESCAPE_NONE, &writer), xml_emit_latin1("<>&", 2, ESCAPE_TEXT, &writer),
-                      xml_emit_utf8("\x80\xFF", 100, ESCAPE_ATTRIBUTE, &writer),
-                      xml_emit_utf16(nullptr, -1, ESCAPE_TEXT, &writer), xml_emit_utf16("&", 1, ESCAPE_TEXT, &writer)),
-              results(1, 1, 1, 1, 1));
+    EXPECT_EQ(
+        (results{xml_emit_latin1("<&\n", -1, ESCAPE_NONE, &writer), xml_emit_latin1("<>&", 2, ESCAPE_TEXT, &writer),
+                 xml_emit_utf8("\x80\xFF", 100, ESCAPE_ATTRIBUTE, &writer),
+                 xml_emit_utf16(nullptr, -1, ESCAPE_TEXT, &writer), xml_emit_utf16("&", 1, ESCAPE_TEXT, &writer)}),
+        (results{1, 1, 1, 1, 1}));
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), xml_save_buffer_size - writer.room),
               "<&\n&lt;&gt;\xC2\x80\xC3\xBF" + widen("&amp;"));
 }
@@ -276,7 +277,8 @@ TEST_F(Save, FailuresLeaveTheTargetAsItWas) {
     ASSERT_NE(load_memory(0, "<a/>", ENCODING_8BIT), 0);
     for (const std::string& target : {path("no-such-folder/x.xml"), std::string(), folder_.string()})
         EXPECT_EQ(xml_save(0, target.c_str()), 0) << target;
-    EXPECT_EQ(results(xml_save(0, nullptr), xml_save(4, path("x.xml").c_str())), results(0, 0)) << "no path, no document in slot 4";
+    EXPECT_EQ((results{xml_save(0, nullptr), xml_save(4, path("x.xml").c_str())}), (results{0, 0}))
+        << "no path, no document in slot 4";
     write_file(path("ro.xml"), "old");
     std::filesystem::permissions(path("ro.xml"), std::filesystem::perms::owner_read);
     EXPECT_EQ(xml_save(0, path("ro.xml").c_str()), 0);
