@@ -4,8 +4,7 @@
 #include <cstring>
 
 #include "launcher/desktop.h"
-#include "runtime/core/heap.h"
-#include "runtime/frame.h"
+#include "runtime/runtime.h"
 
 namespace quillgate {
 
@@ -80,7 +79,7 @@ int terminate_process_named(const char* image_name, process_time session_start) 
         image_name,
         [](std::int64_t id, void* context) {
             auto* found = static_cast<oldest_in_session*>(context);
-            process_time created = os_process_created(id);
+            process_time created = process_created(id);
             if (created_in_session(created, found->session_start) && (!found->created || created < found->created)) {
                 found->id = id;
                 found->created = created;

@@ -12,15 +12,14 @@
 // The clean-up acts on what an editing session started, and nothing older:
 // a process belongs to the session when it was created at or after the
 // session's start, both read from the system's clock of process creation
-// (os_process_created). That clock counts in ticks of 10 ms on POSIX, so
+// (process_created). That clock counts in ticks of 10 ms on POSIX, so
 // there a process created in the very tick of the session's start counts
 // as the session's.
 #pragma once
 
 #include <cstdint>
 
-#include "runtime/core/text.h"
-#include "runtime/platform/process.h"
+#include "runtime/runtime.h"
 
 namespace quillgate {
 

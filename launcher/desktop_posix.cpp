@@ -20,7 +20,7 @@
 #include <unistd.h>
 
 #include "launcher/desktop.h"
-#include "runtime/core/heap.h"
+#include "runtime/runtime.h"
 
 namespace quillgate {
 
@@ -130,7 +130,7 @@ void each_process_named(const char* image_name, process_visit visit, void* conte
 int terminate_process_created(std::int64_t process_id, process_time created) {
     int process = static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(process_id), 0));
     if (process < 0) return 0;
-    bool same = os_process_created(process_id) == created;
+    bool same = process_created(process_id) == created;
     bool ended = same && ::syscall(SYS_pidfd_send_signal, process, SIGKILL, nullptr, 0) == 0;
     ::close(process);
     return ended ? 1 : 0;

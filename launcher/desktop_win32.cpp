@@ -7,7 +7,7 @@
 #include <tlhelp32.h>
 
 #include "launcher/desktop.h"
-#include "runtime/core/heap.h"
+#include "runtime/runtime.h"
 
 namespace quillgate {
 
@@ -109,7 +109,7 @@ int terminate_process_created(std::int64_t process_id, process_time created) {
         OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(process_id));
     if (static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(process)) <= 0) return 0;
     // Asked on the handle that terminates, so the answer cannot go stale.
-    bool same = os_process_handle_created(reinterpret_cast<os_handle>(process)) == created;
+    bool same = process_handle_created(reinterpret_cast<os_handle>(process)) == created;
     bool ended = same && TerminateProcess(process, terminated_exit_code);
     CloseHandle(process);
     return ended ? 1 : 0;

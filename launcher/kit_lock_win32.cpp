@@ -8,7 +8,7 @@
 
 #include "launcher/desktop.h"
 #include "launcher/kit_lock.h"
-#include "runtime/core/heap.h"
+#include "runtime/runtime.h"
 
 namespace quillgate {
 

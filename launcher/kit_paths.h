@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "runtime/core/text.h"
+#include "runtime/runtime.h"
 
 namespace quillgate {
 
@@ -20,8 +20,9 @@ struct kit_move {
     // only when the two folders differ in their drive letter alone: a path
     // elsewhere on the old drive then moves to the new letter when what it
     // names exists there and not under the old letter.
-    // 1 when it exists, 0 when not, -1 when that could not be found out.
-    int (*exists)(const void* context, std::string_view path) = nullptr;
+    // False when that could not be found out; else true, with `there`
+    // telling whether something exists under the path.
+    bool (*exists)(const void* context, std::string_view path, bool* there) = nullptr;
     const void* exists_context = nullptr;
 };
 
@@ -29,10 +30,10 @@ struct kit_move {
 // (E:\kit\ and F:\kit\). Only Windows folders have one.
 bool only_drive_letter_differs(std::string_view old_folder, std::string_view new_folder, bool ignore_case);
 
-// The piece with every stored path moved; returns the number of paths moved
-// (0: the piece stays as it is, `moved` untouched), or -1 when memory ran
-// short. A path that already starts with the new folder is not moved again,
-// so running it twice changes nothing more.
-long move_kit_paths(std::string_view piece, const kit_move& move, text* moved);
+// The piece with every stored path moved: true with `count` the number of
+// paths moved (0: the piece stays as it is, `moved` untouched), false when
+// memory ran short. A path that already starts with the new folder is not
+// moved again, so running it twice changes nothing more.
+bool move_kit_paths(std::string_view piece, const kit_move& move, text* moved, long* count);
 
 } // namespace quillgate

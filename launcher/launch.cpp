@@ -3,8 +3,7 @@
 #include "launcher/desktop.h"
 #include "launcher/kit_lock.h"
 #include "launcher/sync.h"
-#include "runtime/core/text.h"
-#include "runtime/programs/programs.h"
+#include "runtime/runtime.h"
 
 namespace quillgate {
 
@@ -30,7 +29,7 @@ bool may_close(window_handle window, void* context) {
     auto* asked = static_cast<window_closes*>(context);
     const int* closes = closes_of(asked, window);
     if (closes && *closes >= cleanup_closes_per_window) return false;
-    return created_in_session(os_process_created(window_process(window)), asked->session_start);
+    return created_in_session(process_created(window_process(window)), asked->session_start);
 }
 
 void close_session_windows(process_time session_start) {
@@ -61,7 +60,7 @@ process_time run_editor_session(const launch_folders& folders) {
         sync_workspace_folder(folders.launcher_folder.c_str(), folders.editor_folder.c_str());
         program_run(folders.editor_path.c_str(), "", "", RUN_WAIT_EXIT, nullptr, &started);
     }
-    return started ? started : os_process_created(os_process_id());
+    return started ? started : process_created(this_process_id());
 }
 
 // What the session started and left behind: its "cmd" windows, then one

@@ -3,7 +3,7 @@
 // it, then clean up what the editing session started.
 #pragma once
 
-#include "runtime/core/text.h"
+#include "runtime/runtime.h"
 
 namespace quillgate {
 

@@ -3,6 +3,6 @@
 #include <windows.h>
 
 #include "launcher/launch.h"
-#include "runtime/frame.h"
+#include "runtime/runtime.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { quillgate::runtime_start(quillgate::launch_sequence); }

@@ -1,85 +1,44 @@
 #include "launcher/sync.h"
 
 #include <cstdint>
-#include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "launcher/desktop.h"
 #include "launcher/kit_paths.h"
 #include "launcher/plugin_settings.h"
-#include "runtime/core/heap.h"
-#include "runtime/core/text.h"
-#include "runtime/files/convert.h"
-#include "runtime/files/files.h"
-#include "runtime/files/whole_file.h"
-#include "runtime/frame.h"
-#include "runtime/platform/file_io.h"
-#include "runtime/platform/path.h"
-#include "runtime/platform/utf8.h"
-#include "runtime/xml/rewrite.h"
-#include "runtime/xml/xml.h"
+#include "runtime/runtime.h"
 
 namespace quillgate {
 
 namespace {
 
-// The value an element's attribute holds, or null.
-const char* attribute_value(const xml_node* node, const char* name) {
-    if (!node->attributes) return nullptr;
-    for (int i = 0; i < node->attribute_count; ++i) {
-        const char* pair_name = node->attributes[2 * i];
-        if (pair_name && std::strcmp(pair_name, name) == 0) return node->attributes[2 * i + 1];
-    }
-    return nullptr;
-}
-
 // An editor file that loaded nothing because it is not there or is empty,
 // as opposed to one that exists but could not be read just now (held open by
 // another program, memory short, a read error).
 bool absent_or_empty(const char* path) {
-    if (!os_path_exists(path)) return true;
-    os_handle handle =
-        os_file_open(path, OS_GENERIC_READ, OS_SHARE_READ | OS_SHARE_WRITE, OS_OPEN_EXISTING, OS_ATTRIBUTE_NORMAL);
-    if (!handle) return false;
-    bool empty = os_file_size(handle) == 0;
-    os_file_close(handle);
-    return empty;
+    file_facts facts;
+    return file_facts_of(path, &facts) && facts.size == 0;
 }
-
-// Whether an empty first line came from a state file that does hold a
-// folder: the read failed (memory short), and nothing may be decided on it,
-// or a move would be taken for a first run and the stored paths left behind.
-bool folder_unread(const char* state_path) {
-    os_handle handle = os_file_open(state_path, OS_GENERIC_READ, OS_SHARE_READ | OS_SHARE_WRITE, OS_OPEN_EXISTING,
-                                    OS_ATTRIBUTE_NORMAL);
-    if (!handle) return true;
-    char first = '\n';
-    bool unread =
-        os_file_size(handle) != 0 && (os_file_read(handle, &first, 1) != 1 || std::strchr("\r\n", first) == nullptr);
-    os_file_close(handle);
-    return unread;
-}
-
-// What a conversion of a folder gave.
-constexpr int memory_short = -1;
-constexpr int cannot_hold = 0;
-constexpr int converted = 1;
 
 // A folder (in the ANSI code page, as the launcher holds it) in the form
 // the document's tree holds text in: every character the document's
 // encoding has as its bytes, every other as the reference it is saved as.
-// A folder the code page itself did not hold without loss gives
-// cannot_hold.
-int folder_in_form(const char* ansi, const xml_document* document, text* out) {
+// False when memory ran short; `out` is empty when the code page itself did
+// not hold the folder without loss.
+bool folder_in_form(const char* ansi, const xml_document* document, text* out) {
     text wide = ansi_to_utf16(ansi);
-    if (wide.empty()) return memory_short;
+    if (wide.empty()) return false;
     const auto* units = reinterpret_cast<const std::uint16_t*>(wide.c_str());
     const std::size_t count = wide.size() / 2;
     text back = utf16_to_ansi(units, count);
-    if (back.empty()) return memory_short;
-    if (back != std::string_view(ansi)) return cannot_hold;
+    if (back.empty()) return false;
+    if (back != std::string_view(ansi)) {
+        *out = text();
+        return true;
+    }
     auto* block = static_cast<char*>(heap_alloc(count * xml_held_max + 1));
-    if (!block) return memory_short;
+    if (!block) return false;
     std::size_t size = 0;
     for (std::size_t i = 0; i < count; ++i) {
         std::uint32_t c = units[i];
@@ -88,39 +47,50 @@ int folder_in_form(const char* ansi, const xml_document* document, text* out) {
         if (pair) c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00u);
         if (c >= 0xD800 && c <= 0xDFFF) {
             heap_free(block);
-            return cannot_hold;
+            *out = text();
+            return true;
         }
         size += static_cast<std::size_t>(xml_hold_character(document, c, block + size));
     }
     block[size] = '\0';
     *out = text::adopt(block, size);
-    return converted;
+    return true;
 }
 
 // Whether a path in a document's text form names something on disk; a path
-// the ANSI code page cannot name is not there for the launcher.
-int exists_in_form(const void* context, std::string_view path) {
+// the ANSI code page cannot name is not there for the launcher. False when
+// memory ran short.
+bool exists_in_form(const void* context, std::string_view path, bool* there) {
     const auto* document = static_cast<const xml_document*>(context);
     text wide;
-    if (!xml_held_to_utf16(document, path.data(), path.size(), &wide)) return 0;
+    if (!xml_held_to_utf16(document, path.data(), path.size(), &wide)) {
+        *there = false;
+        return true;
+    }
     const auto* units = reinterpret_cast<const std::uint16_t*>(wide.c_str());
     text ansi = utf16_to_ansi(units, wide.size() / 2);
     text check = ansi.empty() ? text() : ansi_to_utf16(ansi.c_str());
-    if (check.empty()) return memory_short;
-    return check.view() == wide.view() && os_path_exists(ansi.c_str()) ? 1 : 0;
+    if (check.empty()) return false;
+    *there = check.view() == wide.view() && path_exists(ansi.c_str());
+    return true;
 }
 
-// The folder the state file records. One that is not UTF-8 was written
-// before the launcher's code page became UTF-8, in the one the system had.
-text recorded_folder() {
-    text recorded = file_read_line(state_file_slot, ENCODING_8BIT);
-    if (recorded.empty() || utf8_well_formed(recorded.view())) return recorded;
-    text today = legacy_ansi_to_ansi(recorded.c_str(), recorded.size());
-    return today.empty() ? std::move(recorded) : std::move(today);
+// The folder the state file records; empty when it records none. One that
+// is not UTF-8 was written before the launcher's code page became UTF-8, in
+// the one the system had. False when the state file could not be read: then
+// nothing may be decided on it, or a move would be taken for a first run
+// and the stored paths left behind.
+bool recorded_folder(text* folder) {
+    text recorded;
+    if (!file_read_line_checked(state_file_slot, ENCODING_8BIT, &recorded)) return false;
+    text today;
+    if (!recorded.empty() && !utf8_well_formed(recorded.view())) today = legacy_ansi_to_ansi(recorded.c_str(), recorded.size());
+    *folder = today.empty() ? std::move(recorded) : std::move(today);
+    return true;
 }
 
-long move_piece(void* context, const char* bytes, std::size_t size, text* replacement) {
-    return move_kit_paths(std::string_view(bytes, size), *static_cast<const kit_move*>(context), replacement);
+bool move_piece(void* context, std::string_view piece, text* replacement, long* changes) {
+    return move_kit_paths(piece, *static_cast<const kit_move*>(context), replacement, changes);
 }
 
 // A document loaded for one update, freed when the update is over unless it
@@ -159,23 +129,19 @@ bool update_editor_file(object_id slot, const char* path, const char* launcher_f
     // The launcher folder is in the ANSI code page; the document gets it in
     // its own form.
     text new_folder;
-    int made = folder_in_form(launcher_folder, tree, &new_folder);
-    if (made != converted) return made == cannot_hold;
+    if (!folder_in_form(launcher_folder, tree, &new_folder)) return false;
+    if (new_folder.empty()) return true;
 
     bool changed = false;
     if (xml_node* root = panel_root ? xml_node_from_path(xml_root_element(document.id), panel_root_path) : nullptr) {
         text folder = text::concat(new_folder.view(), work_folder_name);
-        if (folder.empty()) return false;
-        xml_set_attribute(root, panel_root_attribute, folder.c_str());
-        const char* stored = attribute_value(root, panel_root_attribute);
-        if (!stored || folder != stored) return false;
+        if (folder.empty() || !xml_set_attribute_checked(root, panel_root_attribute, folder.c_str())) return false;
         changed = true;
     }
 
     text old_in_form;
-    made = old_folder ? folder_in_form(old_folder, tree, &old_in_form) : cannot_hold;
-    if (made == memory_short) return false;
-    if (made == converted) {
+    if (old_folder && !folder_in_form(old_folder, tree, &old_in_form)) return false;
+    if (!old_in_form.empty()) {
         kit_move move;
         move.old_folder = old_in_form.view();
         move.new_folder = new_folder.view();
@@ -184,8 +150,8 @@ bool update_editor_file(object_id slot, const char* path, const char* launcher_f
             move.exists = exists_in_form;
             move.exists_context = tree;
         }
-        long moved = xml_rewrite_character_data(tree, move_piece, &move);
-        if (moved < 0) return false;
+        long moved = 0;
+        if (!xml_rewrite_character_data(tree, move_piece, &move, &moved)) return false;
         changed = changed || moved > 0;
     }
     // A file with nothing to change keeps its bytes and its time.
@@ -203,9 +169,9 @@ void sync_workspace_folder(const char* launcher_folder, const char* editor_folde
     text state_path = text::concat(editor_folder, state_file_name);
     text config_path = text::concat(editor_folder, config_file_name);
     if (!state_path.empty() && !config_path.empty() && file_open(state_file_slot, state_path.c_str())) {
-        text recorded = recorded_folder();
+        text recorded;
         bool record = false;
-        if (recorded != std::string_view(launcher_folder) && !(recorded.empty() && folder_unread(state_path.c_str()))) {
+        if (recorded_folder(&recorded) && recorded != std::string_view(launcher_folder)) {
             // The kit moved from the folder recorded last time, when there
             // is one: the paths stored under it follow.
             const bool moved = !recorded.empty() && recorded.view().back() == path_separator;

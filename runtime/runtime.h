@@ -1,4 +1,12 @@
-// The whole public runtime API of Quillgate, in namespace quillgate.
+// The whole public runtime API of Quillgate, in namespace quillgate: a
+// program built on the runtime (the launcher) includes this header and no
+// other of the runtime's.
+//
+// Fallible calls that are not Part-numbered operations of the
+// specification, whose results it fixes, report failure one way: they
+// return bool, false when they failed (memory short, a read or listing the
+// system refused) with their outputs untouched, true when they did their
+// work, and then an empty text or a count of 0 means there was nothing.
 #pragma once
 
 #include "runtime/core/heap.h"
@@ -6,7 +14,11 @@
 #include "runtime/core/slots.h"
 #include "runtime/core/text.h"
 #include "runtime/files/convert.h"
+#include "runtime/files/disk.h"
 #include "runtime/files/files.h"
+#include "runtime/files/whole_file.h"
 #include "runtime/frame.h"
+#include "runtime/processes.h"
 #include "runtime/programs/programs.h"
+#include "runtime/xml/rewrite.h"
 #include "runtime/xml/xml.h"

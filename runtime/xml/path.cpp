@@ -76,60 +76,82 @@ xml_node* xml_node_from_path(xml_node* node, const char* path) {
     }
 }
 
-// Every failure leaves the node as it was: an edit is applied whole or not
-// at all, so a document is never saved with a half-made attribute.
-void xml_set_attribute(xml_node* node, const char* name, const char* value) {
-    if (node == nullptr || node->kind != XML_NODE_ELEMENT) return;
-    if (name == nullptr) name = "";
-    if (value == nullptr) value = "";
-    if (node->attributes != nullptr) {
-        for (int i = 0; i < node->attribute_count; ++i) {
-            char*& pair_name = node->attributes[2 * i];
-            if (pair_name == nullptr || std::strcmp(pair_name, name) != 0) continue;
-            char* copy = heap_copy(value);
-            if (copy == nullptr) return;
-            char*& pair_value = node->attributes[2 * i + 1];
-            if (xml_separately_owned(pair_value)) heap_free(pair_value);
-            pair_value = copy;
-            return;
-        }
+namespace {
+
+// The index of an element's attribute of that name, or -1.
+int attribute_index(const xml_node* node, const char* name) {
+    if (node->attributes == nullptr) return -1;
+    for (int i = 0; i < node->attribute_count; ++i) {
+        const char* pair_name = node->attributes[2 * i];
+        if (pair_name != nullptr && std::strcmp(pair_name, name) == 0) return i;
     }
-    if (node->attribute_count >= INT16_MAX - 4) return;
-    char* name_copy = heap_copy(name);
-    char* value_copy = heap_copy(value);
-    if (name_copy == nullptr || value_copy == nullptr) {
-        heap_free(name_copy);
-        heap_free(value_copy);
-        return;
-    }
+    return -1;
+}
+
+// Room for one more pair in the node's attribute array; false when it
+// cannot be had.
+bool make_room_for_pair(xml_node* node) {
     if (node->attribute_spare > 0) {
         --node->attribute_spare;
+        return true;
+    }
+    std::size_t pairs = static_cast<std::size_t>(node->attribute_count) + 4;
+    std::size_t bytes = pairs * 2 * sizeof(char*);
+    char** grown = nullptr;
+    if (node->attributes != nullptr && (node->attributes_pooled != 0 || !xml_separately_owned(node->attributes))) {
+        // A pool array cannot be resized; its pairs move to a block of
+        // their own and the pool keeps the old place.
+        grown = static_cast<char**>(heap_alloc_zeroed(bytes));
+        if (grown != nullptr)
+            std::memcpy(grown, node->attributes, static_cast<std::size_t>(node->attribute_count) * 2 * sizeof(char*));
     } else {
-        std::size_t pairs = static_cast<std::size_t>(node->attribute_count) + 4;
-        std::size_t bytes = pairs * 2 * sizeof(char*);
-        char** grown = nullptr;
-        if (node->attributes != nullptr && (node->attributes_pooled != 0 || !xml_separately_owned(node->attributes))) {
-            // A pool array cannot be resized; its pairs move to a block of
-            // their own and the pool keeps the old place.
-            grown = static_cast<char**>(heap_alloc_zeroed(bytes));
-            if (grown != nullptr)
-                std::memcpy(grown, node->attributes,
-                            static_cast<std::size_t>(node->attribute_count) * 2 * sizeof(char*));
-        } else {
-            grown = static_cast<char**>(heap_realloc_zeroed(node->attributes, bytes));
-        }
-        if (grown == nullptr) {
-            heap_free(name_copy);
-            heap_free(value_copy);
-            return;
-        }
-        node->attributes = grown;
-        node->attributes_pooled = 0;
-        node->attribute_spare = 3;
+        grown = static_cast<char**>(heap_realloc_zeroed(node->attributes, bytes));
+    }
+    if (grown == nullptr) return false;
+    node->attributes = grown;
+    node->attributes_pooled = 0;
+    node->attribute_spare = 3;
+    return true;
+}
+
+} // namespace
+
+const char* xml_attribute(const xml_node* node, const char* name) {
+    if (node == nullptr || node->kind != XML_NODE_ELEMENT || name == nullptr) return nullptr;
+    const int i = attribute_index(node, name);
+    return i < 0 ? nullptr : node->attributes[2 * i + 1];
+}
+
+// Every failure leaves the node as it was: an edit is applied whole or not
+// at all, so a document is never saved with a half-made attribute.
+bool xml_set_attribute_checked(xml_node* node, const char* name, const char* value) {
+    if (node == nullptr || node->kind != XML_NODE_ELEMENT) return false;
+    if (name == nullptr) name = "";
+    if (value == nullptr) value = "";
+    if (const int i = attribute_index(node, name); i >= 0) {
+        char* copy = heap_copy(value);
+        if (copy == nullptr) return false;
+        char*& pair_value = node->attributes[2 * i + 1];
+        if (xml_separately_owned(pair_value)) heap_free(pair_value);
+        pair_value = copy;
+        return true;
+    }
+    if (node->attribute_count >= INT16_MAX - 4) return false;
+    char* name_copy = heap_copy(name);
+    char* value_copy = heap_copy(value);
+    if (name_copy == nullptr || value_copy == nullptr || !make_room_for_pair(node)) {
+        heap_free(name_copy);
+        heap_free(value_copy);
+        return false;
     }
     node->attributes[2 * node->attribute_count] = name_copy;
     node->attributes[2 * node->attribute_count + 1] = value_copy;
     ++node->attribute_count;
+    return true;
+}
+
+void xml_set_attribute(xml_node* node, const char* name, const char* value) {
+    xml_set_attribute_checked(node, name, value);
 }
 
 } // namespace quillgate

@@ -28,16 +28,19 @@ namespace {
 
 using namespace quillgate::testing;
 
-int on_disk(const void*, std::string_view path) {
-    return path == "F:\\d\\n" || path == "F:\\both" || path == "E:\\both" || path == "F:\\My D\\a b" ||
-           path == "F:\\\x01\xE4\xB8\x8A";
+bool on_disk(const void*, std::string_view path, bool* there) {
+    *there = path == "F:\\d\\n" || path == "F:\\both" || path == "E:\\both" || path == "F:\\My D\\a b" ||
+             path == "F:\\\x01\xE4\xB8\x8A";
+    return true;
 }
 
-// The piece after the move, and how many paths moved.
+// The piece after the move, and how many paths moved (-1 when memory ran
+// short).
 std::pair<std::string, long> moved(std::string_view piece, std::string_view from, std::string_view to, bool nocase) {
     kit_move move{from, to, nocase, only_drive_letter_differs(from, to, nocase) ? on_disk : nullptr};
     text out;
-    long count = move_kit_paths(piece, move, &out);
+    long count = 0;
+    if (!move_kit_paths(piece, move, &out, &count)) count = -1;
     return {count > 0 ? std::string(out.view()) : std::string(piece), count};
 }
 

@@ -6,8 +6,11 @@
 // round trips and paths are the fuzz targets'.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "runtime/core/heap.h"
+#include "runtime/xml/rewrite.h"
 #include "tests/support/results.h"
 #include "tests/xml/xml_support.h"
 
@@ -332,6 +335,64 @@ TEST_F(Save, AttributesAreReplacedInPlaceOrAppendedFourPairsAtATime) {
         }
     }
     EXPECT_EQ(dump(root), "1 root n=value new=value\n");
+}
+
+// The launcher's attribute calls: a getter, and a setter that reports
+// whether the element holds the value afterwards.
+TEST_F(Save, AttributeGetterAndReportingSetter) {
+    ASSERT_NE(load_memory(0, "<a x=\"1\"><!--c--></a>", ENCODING_8BIT), 0);
+    xml_node* main = xml_root_element(0);
+    EXPECT_STREQ(xml_attribute(main, "x"), "1");
+    EXPECT_EQ(xml_attribute(main, "y"), nullptr);
+    EXPECT_EQ(xml_attribute(main, nullptr), nullptr);
+    EXPECT_EQ(xml_attribute(nullptr, "x"), nullptr);
+    EXPECT_TRUE(xml_set_attribute_checked(main, "x", "2"));
+    EXPECT_TRUE(xml_set_attribute_checked(main, "y", nullptr));
+    EXPECT_STREQ(xml_attribute(main, "x"), "2");
+    EXPECT_STREQ(xml_attribute(main, "y"), "");
+    xml_node* comment = xml_node_from_path(main, "#comment");
+    EXPECT_FALSE(xml_set_attribute_checked(comment, "a", "b"));
+    EXPECT_EQ(xml_attribute(comment, "a"), nullptr);
+    EXPECT_FALSE(xml_set_attribute_checked(nullptr, "a", "b"));
+    for (const char* name : {"new", "x"}) {
+        for (long n = 0;; ++n) {
+            heap_fail_after(n);
+            const bool set = xml_set_attribute_checked(main, name, "value");
+            const bool failed = heap_fault_fired();
+            heap_fail_after(-1);
+            EXPECT_EQ(set, !failed) << name << " " << n;
+            const char* held = xml_attribute(main, name);
+            EXPECT_EQ(held != nullptr && std::strcmp(held, "value") == 0, set) << name << " " << n;
+            if (!failed) break;
+        }
+    }
+}
+
+// Rewriting character data: the count of changes, or a failure that is told
+// apart from no change at all.
+TEST_F(Save, RewriteReportsItsChangesOrItsFailure) {
+    ASSERT_NE(load_memory(0, "<a v=\"kk\">k<b>zz</b>k<![CDATA[k]]><!--k--></a>", ENCODING_8BIT), 0);
+    xml_document* document = xml_document_get(0);
+    const xml_rewrite_piece upper_k = [](void*, std::string_view piece, text* replacement, long* changes) {
+        std::string out(piece);
+        long count = 0;
+        for (char& c : out) count += c == 'k' ? (c = 'K', 1) : 0;
+        if (count > 0) *replacement = text::copy(out);
+        if (count > 0 && replacement->empty()) return false;
+        *changes = count;
+        return true;
+    };
+    long changes = -7;
+    ASSERT_TRUE(xml_rewrite_character_data(document, upper_k, nullptr, &changes));
+    EXPECT_EQ(changes, 5);
+    EXPECT_STREQ(xml_attribute(xml_root_element(0), "v"), "KK");
+    changes = -7;
+    ASSERT_TRUE(xml_rewrite_character_data(document, upper_k, nullptr, &changes));
+    EXPECT_EQ(changes, 0) << "nothing left to change";
+    const xml_rewrite_piece refuse = [](void*, std::string_view, text*, long*) { return false; };
+    changes = -7;
+    EXPECT_FALSE(xml_rewrite_character_data(document, refuse, nullptr, &changes));
+    EXPECT_EQ(changes, -7) << "a failure leaves the count alone";
 }
 
 const char* const config =
