@@ -2,10 +2,10 @@
 // program built on the runtime (the launcher) includes this header and no
 // other of the runtime's.
 //
-// Fallible calls that are not Part-numbered operations of the
-// specification, whose results it fixes, report failure one way: they
-// return bool, false when they failed (memory short, a read or listing the
-// system refused) with their outputs untouched, true when they did their
+// The file, document and program operations keep the results their callers
+// have always had. Every other call that can fail reports failure one way:
+// it returns bool, false when it failed (memory short, a read or listing
+// the system refused) with its outputs untouched, true when it did its
 // work, and then an empty text or a count of 0 means there was nothing.
 #pragma once
 
@@ -18,6 +18,7 @@
 #include "runtime/files/files.h"
 #include "runtime/files/whole_file.h"
 #include "runtime/frame.h"
+#include "runtime/platform/utf8.h"
 #include "runtime/processes.h"
 #include "runtime/programs/programs.h"
 #include "runtime/xml/rewrite.h"

@@ -8,9 +8,6 @@
 #include "runtime/platform/file_io.h"
 #include "runtime/platform/folder.h"
 #include "runtime/platform/path.h"
-// The platform's declaration of utf8_well_formed, which disk.h repeats: the
-// two must agree.
-#include "runtime/platform/utf8.h"
 
 namespace quillgate {
 

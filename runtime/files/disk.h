@@ -46,8 +46,4 @@ bool folder_file_names(const char* folder, text* names);
 // short, a read error): false for the latter.
 bool file_read_line_checked(object_id slot, int flags, text* line);
 
-// Whether text read from a file is well-formed UTF-8 throughout (the one
-// table every layer reads UTF-8 by).
-bool utf8_well_formed(std::string_view bytes);
-
 } // namespace quillgate

@@ -180,8 +180,8 @@ void xml_free_all();
 
 xml_node* xml_node_from_path(xml_node* node, const char* path);
 // Replaces the value of an element's attribute, or appends the attribute;
-// a null name or value counts as empty. No result (Part 3.2): an edit that
-// cannot be made leaves the node as it was.
+// a null name or value counts as empty. No result, as callers have always
+// had it: an edit that cannot be made leaves the node as it was.
 void xml_set_attribute(xml_node* node, const char* name, const char* value);
 // The same edit, reporting it: true once the element holds the value, false
 // when nothing changed (not an element, too many attributes, memory short).
