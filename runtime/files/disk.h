@@ -10,7 +10,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string_view>
 
 #include "runtime/core/slots.h"
 #include "runtime/core/text.h"
