@@ -80,6 +80,16 @@ void console_set_title(const char* title);
 // Hides the console's window (ShowWindowAsync with SW_HIDE).
 void console_hide();
 void console_close();
+#ifdef _WIN32
+// The internal console host mode (Windows). console_open in a launcher not
+// started hidden starts the launcher's own program again with this as its
+// whole command line, hidden; the copy allocates a console, which is then
+// born hidden, and waits idle until the launcher has attached to it and
+// ended the copy (a minute at most). The launch sequence never runs in it.
+extern const char console_host_argument[];
+// The copy's whole work; the exit code, 0.
+int console_host_main();
+#endif
 // On the close event the release step of the shutdown runs; every event is
 // then passed on (the result is always 0), so the system ends the process.
 int console_control_handler(int event);
