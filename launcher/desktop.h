@@ -70,6 +70,13 @@ int terminate_process_created(std::int64_t process_id, process_time created);
 // Allocates a console (a console already there is kept), installs the
 // control handler and sets the title when one is given. Always 1.
 //
+// On Windows the console is born hidden: a launcher started hidden
+// allocates it, since a console takes its first show state from the
+// start-up information of the process it is made for; one started
+// otherwise, as from the desktop, attaches to a console that a hidden copy
+// of itself made (console_host_main) and ends the copy, and allocates its
+// own only when that fails.
+//
 // None of the console calls waits on the console's host, which under Wine
 // answers only some tenths of a second after the console is allocated: on
 // Windows the title and the hide are carried out, in the order asked, on a
