@@ -69,6 +69,13 @@ int terminate_process_created(std::int64_t process_id, process_time created);
 // Allocates a console (a console already there is kept), installs the
 // control handler and sets the title when one is given. Always 1.
 //
+// On Windows the console is born hidden: a launcher started hidden
+// allocates it, since a console takes its first show state from the
+// start-up information of the process it is made for; one started
+// otherwise, as from the desktop, attaches to a console that a hidden copy
+// of itself made (console_host_main) and ends the copy, and allocates its
+// own only when that fails.
+//
 // None of the console calls waits on the console's host, which under Wine
 // answers only some tenths of a second after the console is allocated: on
 // Windows the title and the hide are carried out, in the order asked, on a
@@ -79,6 +86,16 @@ void console_set_title(const char* title);
 // Hides the console's window (ShowWindowAsync with SW_HIDE).
 void console_hide();
 void console_close();
+#ifdef _WIN32
+// The internal console host mode (Windows). console_open in a launcher not
+// started hidden starts the launcher's own program again with this as its
+// whole command line, hidden; the copy allocates a console, which is then
+// born hidden, and waits idle until the launcher has attached to it and
+// ended the copy (a minute at most). The launch sequence never runs in it.
+extern const char console_host_argument[];
+// The copy's whole work; the exit code, 0.
+int console_host_main();
+#endif
 // On the close event the release step of the shutdown runs; every event is
 // then passed on (the result is always 0), so the system ends the process.
 int console_control_handler(int event);

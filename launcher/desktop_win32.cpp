@@ -13,6 +13,7 @@ namespace quillgate {
 
 const char path_separator = '\\';
 const bool path_ignores_case = true;
+const char console_host_argument[] = "/quillgate-console-host";
 
 namespace {
 
@@ -59,7 +60,97 @@ void on_console_worker(PAPCFUNC call, ULONG_PTR argument) {
     if (!console_worker || !QueueUserAPC(call, console_worker, argument)) call(argument);
 }
 
+// A console's window takes its first show state from the start-up
+// information of the process it is made for (STARTF_USESHOWWINDOW,
+// wShowWindow), so a console made for a process started hidden is never
+// shown. A launcher started hidden allocates its console as it is. One
+// started otherwise, as from the desktop, would have its console shown by
+// AllocConsole (under Wine for the two seconds the hide then takes); it
+// starts its own program again instead, hidden, in the internal console
+// host mode (console_host_main), waits until that copy has made its console
+// and is idle, attaches to the copy's console and ends the copy. Whatever
+// fails on the way, it allocates its own console, as before.
+constexpr DWORD console_host_ready_ms = 10000;
+// How long the launcher waits for the copy it ended to be gone.
+constexpr DWORD console_host_end_ms = 5000;
+// How long a copy waits, at most, for the launcher to take its console.
+constexpr DWORD console_host_life_ms = 60000;
+constexpr DWORD console_host_poll_ms = 10;
+
+bool started_hidden() {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    GetStartupInfoW(&startup);
+    return (startup.dwFlags & STARTF_USESHOWWINDOW) && startup.wShowWindow == SW_HIDE;
+}
+
+// Whether the process has a console, with a window or without.
+bool has_console() {
+    DWORD process;
+    return GetConsoleProcessList(&process, 1) != 0;
+}
+
+// Attaches the process to a console born hidden, made by a copy of its own
+// program; false, with no console attached and no copy left running, when
+// that cannot be done.
+bool attach_hidden_console() {
+    constexpr DWORD path_capacity = 32768;
+    const std::size_t prefix = 1, suffix = sizeof console_host_argument + 3; // the quotes, a space, the switch
+    auto* command = static_cast<wchar_t*>(heap_alloc((prefix + path_capacity + suffix) * sizeof(wchar_t)));
+    if (!command) return false;
+    wchar_t* path = command + prefix;
+    const DWORD length = GetModuleFileNameW(nullptr, path, path_capacity);
+    bool attached = false;
+    if (length > 0 && length < path_capacity) {
+        command[0] = L'"';
+        wchar_t* end = path + length;
+        *end++ = L'"';
+        *end++ = L' ';
+        for (const char* c = console_host_argument; *c; ++c) *end++ = static_cast<wchar_t>(*c);
+        *end = L'\0';
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+        PROCESS_INFORMATION copy{};
+        // CREATE_NEW_CONSOLE: no console of the launcher's, and were the
+        // system to make one for the copy before it runs, one made hidden.
+        if (CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup,
+                           &copy)) {
+            CloseHandle(copy.hThread);
+            // Idle once its console is made (console_host_main); the handle
+            // held keeps its process id from going to another process.
+            if (WaitForInputIdle(copy.hProcess, console_host_ready_ms) == 0 &&
+                WaitForSingleObject(copy.hProcess, 0) == WAIT_TIMEOUT)
+                attached = AttachConsole(copy.dwProcessId) != FALSE;
+            TerminateProcess(copy.hProcess, 0);
+            WaitForSingleObject(copy.hProcess, console_host_end_ms);
+            CloseHandle(copy.hProcess);
+        }
+    }
+    heap_free(command);
+    return attached;
+}
+
 } // namespace
+
+int console_host_main() {
+    AllocConsole(); // hidden, as the copy was started; kept if the system made one already
+    // The first look at an empty message queue marks the process idle, which
+    // is what the launcher waits for (WaitForInputIdle).
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+    const DWORD started = GetTickCount();
+    DWORD processes[2];
+    // The launcher ends the copy once it has attached; should it not, the
+    // copy leaves by itself when the launcher is in, or at the latest after
+    // a minute.
+    while (GetConsoleProcessList(processes, 2) < 2 && GetTickCount() - started < console_host_life_ms) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, console_host_poll_ms, QS_ALLINPUT);
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+    return 0;
+}
 
 void lower_in_place(char* bytes) {
     if (bytes && *bytes) CharLowerA(bytes);
@@ -116,7 +207,7 @@ int terminate_process_created(std::int64_t process_id, process_time created) {
 }
 
 int console_open(const char* title) {
-    AllocConsole();
+    if (started_hidden() || has_console() || !attach_hidden_console()) AllocConsole();
     SetConsoleCtrlHandler(control_routine, TRUE);
     if (!console_worker) {
         console_worker_running = true;

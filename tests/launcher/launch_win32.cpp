@@ -1,7 +1,10 @@
 // Windows-only launcher scenarios: the session's "cmd" windows closed one
 // poll after the other, and a kit whose drive letter changed, run with the
-// console hidden.
+// console hidden; and a launcher started as from the desktop, not hidden,
+// whose console is born hidden.
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -45,6 +48,18 @@ bool map_drive(char letter, const fs::path& folder) {
     std::string parameters = "-sfn \"c:" + target.substr(2) + "\" \"" + prefix + "/dosdevices/" + letter + ":\"";
     program_run("Z:\\bin\\ln", parameters.c_str(), "", RUN_WAIT_EXIT);
     return wait_until([&] { return fs::exists(std::string(1, letter) + ":\\notepad"); });
+}
+
+// The processes of that image that `parent` started and that still run.
+int children_named(DWORD parent, const std::string& image) {
+    int count = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        count += entry.th32ParentProcessID == parent && image_name_matches(entry.szExeFile, image.c_str());
+    CloseHandle(snapshot);
+    return count;
 }
 
 } // namespace
@@ -110,6 +125,45 @@ TEST_F(WindowsLauncher, CmdWindowsAndAnotherDriveLetter) {
         EXPECT_EQ(read_file(kit.file("state.txt")) + read_file(kit.file("session.xml")),
                   kit.folder() + session('N', 'N'));
     }
+}
+
+// Started as a double click starts it (SW_SHOWNORMAL, no console of its
+// parent's), the launcher has its console made by a hidden copy of itself
+// (console_open): the console is never shown, and the copy is gone by the
+// time the editor runs. That it is never shown, not just hidden when looked
+// at, only the X server under Wine can tell (scripts/bench-launch --wine
+// --watch-console).
+TEST_F(WindowsLauncher, StartedAsFromTheDesktopItsConsoleIsBornHidden) {
+    Kit kit("desktop");
+    kit.install_editor();
+    const fs::path log = kit.root() / "editor.log", go = kit.root() / "go";
+    set_environment("QUILLGATE_EDITOR_LOG", log.string().c_str());
+    set_environment("QUILLGATE_EDITOR_WAIT_FILE", go.string().c_str());
+    std::wstring command = L"\"" + fs::path(launcher_path()).wstring() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION launcher{};
+    const bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                                        kit.root().c_str(), &startup, &launcher);
+    set_environment("QUILLGATE_EDITOR_LOG", nullptr);
+    set_environment("QUILLGATE_EDITOR_WAIT_FILE", nullptr);
+    ASSERT_TRUE(started);
+    CloseHandle(launcher.hThread);
+    EXPECT_TRUE(wait_until([&] { return editor_last_run(log)["complete"] == "1"; })) << "the editor started";
+    window_handle console = 0;
+    EXPECT_TRUE(wait_until([&] { return (console = find_window_with_title("Quillgate by Trevane")) != 0; }));
+    EXPECT_TRUE(console && !IsWindowVisible(reinterpret_cast<HWND>(console))) << "the console is hidden";
+    EXPECT_EQ(children_named(launcher.dwProcessId, fs::path(launcher_path()).filename().string()), 0)
+        << "no copy of the launcher left";
+    EXPECT_EQ(children_named(launcher.dwProcessId, "notepad++.exe"), 1);
+    write_file(go, "go");
+    DWORD exit_code = 1;
+    if (WaitForSingleObject(launcher.hProcess, 30000) != WAIT_OBJECT_0) TerminateProcess(launcher.hProcess, 1);
+    EXPECT_TRUE(GetExitCodeProcess(launcher.hProcess, &exit_code) && exit_code == 0);
+    CloseHandle(launcher.hProcess);
+    EXPECT_TRUE(wait_until([] { return !find_window_with_title("Quillgate by Trevane"); })) << "gone with it";
 }
 
 } // namespace quillgate::testing
