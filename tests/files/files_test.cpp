@@ -9,6 +9,7 @@
 #include "fuzz/reference.h"
 #include "runtime/core/heap.h"
 #include "runtime/files/convert.h"
+#include "runtime/files/disk.h"
 #include "tests/files/file_fixture.h"
 #include "tests/support/results.h"
 
@@ -200,13 +201,18 @@ TEST_F(FileTest, MissingMemory) {
     heap_fail_after(0);
     ASSERT_NE(open(1, "in.txt"), 0);
     EXPECT_EQ(record(1)->buffer, nullptr) << "opened unbuffered";
+    text got = text::copy("old");
     heap_fail_after(0);
-    EXPECT_EQ(line(1), "") << "no working buffer, nothing read";
+    EXPECT_FALSE(file_read_line_checked(1, ENCODING_8BIT, &got)) << "no working buffer: a failure, not an empty line";
+    EXPECT_EQ(got, "old") << "and nothing read";
     EXPECT_EQ(line(1), "abc");
     heap_fail_after(1);
     EXPECT_EQ(line(1), std::string(4096, 'a')) << "a line that cannot grow comes in parts";
     EXPECT_EQ(line(1), std::string(904, 'a'));
     EXPECT_EQ(line(1), "b");
+    EXPECT_TRUE(file_read_line_checked(1, ENCODING_8BIT, &got)) << "the end: nothing, and no failure";
+    EXPECT_EQ(got, "");
+    EXPECT_FALSE(file_read_line_checked(5, ENCODING_8BIT, &got)) << "no open file";
     heap_fail_after(0, true);
     EXPECT_TRUE(latin1_to_utf8("abc", 3).empty()) << "no memory";
     EXPECT_TRUE(ansi_to_utf16(nullptr).empty()) << "no input";
