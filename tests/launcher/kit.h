@@ -131,9 +131,7 @@ public:
     }
     // Launchers started one right after the other, none waited for.
     std::vector<program_object*> start_launchers(int count, bool hold_editor = false) {
-        fs::remove(log_);
-        set_environment("QUILLGATE_EDITOR_LOG", log_.string().c_str());
-        set_environment("QUILLGATE_EDITOR_WAIT_FILE", hold_editor ? (log_.string() + ".go").c_str() : nullptr);
+        tell_editor(hold_editor);
         const fs::path here = fs::current_path();
         fs::current_path(root_);
         std::vector<program_object*> launchers;
@@ -149,6 +147,12 @@ public:
         return runs;
     }
     void release_editor() const { write_file(log_.string() + ".go", "go"); }
+    // Where the next editor started logs its run, and whether it waits.
+    void tell_editor(bool hold_editor) const {
+        fs::remove(log_);
+        set_environment("QUILLGATE_EDITOR_LOG", log_.string().c_str());
+        set_environment("QUILLGATE_EDITOR_WAIT_FILE", hold_editor ? (log_.string() + ".go").c_str() : nullptr);
+    }
     int run_launcher() { return program_wait(start_launcher(), 60000); }
 
 private:

@@ -22,6 +22,7 @@
 #include "runtime/xml/xml.h"
 #include "tests/launcher/kit.h"
 #include "tests/support/heap_check.h"
+#include "tests/support/results.h"
 
 namespace quillgate {
 namespace {
@@ -160,7 +161,8 @@ TEST_F(Launcher, FoldersNamesTitlesAndTheDelay) {
                                    {"", "", ""}}; // no folder, no editor path that could turn relative
     for (const auto& row : rows) {
         launch_folders folders = compute_launch_folders(row[0], row[0][0] == '/' ? '/' : '\\');
-        EXPECT_TRUE(folders.launcher_folder == row[1] && folders.editor_path == row[2]) << row[0];
+        EXPECT_EQ((std::pair{std::string(folders.launcher_folder.view()), std::string(folders.editor_path.view())}),
+                  (std::pair{std::string(row[1]), std::string(row[2])}));
     }
     for (long n = 0; n < 3; ++n) {
         heap_fail_after(n);
@@ -168,9 +170,12 @@ TEST_F(Launcher, FoldersNamesTitlesAndTheDelay) {
         heap_fail_after(-1);
     }
     EXPECT_TRUE(fs::equivalent(current_directory().c_str(), fs::current_path()));
-    EXPECT_TRUE(image_name_matches("\"C:\\a b\\NOTEPAD++.EXE\" -x", "notepad++.exe") && title_contains("xcMdx", "cmd"));
+    EXPECT_EQ(
+        (results{image_name_matches("\"C:\\a b\\NOTEPAD++.EXE\" -x", "notepad++.exe"), title_contains("xcMdx", "cmd")}),
+        results(2, 1));
     EXPECT_FALSE(image_name_matches("C:\\notepad++.exe/mynotepad++.exe.bak", "notepad++.exe"));
-    EXPECT_FALSE(title_contains("Command", "cmd") || title_contains("", "cmd") || title_contains("cmd", ""));
+    EXPECT_EQ((results{title_contains("Command", "cmd"), title_contains("", "cmd"), title_contains("cmd", "")}),
+              results(3, 0));
     EXPECT_EQ(terminate_process_named(("qg" + stamp() + ".exe").c_str(), 1), 0) << "nothing of that name to end";
     const process_time sessions[][3] = {{5, 5, 1}, {6, 5, 1}, {4, 5, 0}, {0, 5, 0}, {5, 0, 0}}; // created, start, in
     for (const auto& row : sessions) EXPECT_EQ(created_in_session(row[0], row[1]), row[2] != 0) << row[0];
@@ -225,7 +230,8 @@ TEST_F(Launcher, LauncherScenarios) {
         fs::create_directories(ini.parent_path());
         write_file(ini, settings(old_kit));
         program_object* launcher = kit.start_launcher(true);
-        ASSERT_TRUE(launcher && kit.last_editor_run()["argc"] == "1") << "the editor started, given no argument";
+        ASSERT_NE(launcher, nullptr);
+        ASSERT_EQ(kit.last_editor_run()["argc"], "1") << "the editor started, given no argument";
         for (const char* name : files) EXPECT_FALSE(program_holds_open(launcher, kit.file(name))) << name;
         EXPECT_EQ(program_wait(launcher, 200), -1) << "waiting for the editor";
         kit.release_editor();
@@ -276,27 +282,30 @@ TEST_F(Launcher, LauncherScenarios) {
         program_object* php = kit.start_sleeper("php.exe");
         next_clock_tick();
         program_object* during[] = {php, kit.start_sleeper("php.exe"), kit.start_sleeper("ConEmu.exe")};
-        ASSERT_TRUE(launcher && before[0] && before[1] && during[0] && during[1] && during[2]);
+        ASSERT_EQ((results{!!launcher, !!before[0], !!before[1], !!during[0], !!during[1], !!during[2]}),
+                  results(6, 1));
         kit.release_editor();
         EXPECT_EQ(program_wait(launcher, 30000), 0);
-        EXPECT_EQ(program_wait(during[0], 10000) + program_wait(during[2], 10000), 18);
+        EXPECT_EQ((results{program_wait(during[0], 10000), program_wait(during[2], 10000)}), results(2, 9));
         EXPECT_EQ(program_wait(during[1], 300), -1) << "one php.exe only";
-        EXPECT_EQ(program_wait(before[0], 0) + program_wait(before[1], 0), -2) << "the user's own are left";
+        EXPECT_EQ((results{program_wait(before[0], 0), program_wait(before[1], 0)}), results(2, -1))
+            << "the user's own are left";
     }
     {
         SCOPED_TRACE("without an editor the session is the launcher's: nothing of the user's ends");
         Kit kit("missing");
         fs::remove(kit.file(""));
         program_object* before[] = {kit.start_sleeper("php.exe"), kit.start_sleeper("ConEmu.exe")};
-        ASSERT_TRUE(before[0] && before[1]);
+        ASSERT_EQ((results{!!before[0], !!before[1]}), results(2, 1));
         next_clock_tick();
         const auto began = std::chrono::steady_clock::now();
         EXPECT_EQ(kit.run_launcher(), 0);
         const auto took =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
         std::printf("no editor: the launcher took %lld ms\n", static_cast<long long>(took.count()));
-        EXPECT_TRUE(took >= std::chrono::milliseconds(900) && took < std::chrono::milliseconds(3000)) << "a second";
-        EXPECT_EQ(program_wait(before[0], 0) + program_wait(before[1], 0), -2);
+        EXPECT_GE(took, std::chrono::milliseconds(900)) << "a second";
+        EXPECT_LT(took, std::chrono::milliseconds(3000)) << "a second";
+        EXPECT_EQ((results{program_wait(before[0], 0), program_wait(before[1], 0)}), results(2, -1));
         EXPECT_FALSE(fs::exists(kit.file("state.txt"))) << "no editor folder, nothing recorded";
     }
     {
@@ -308,7 +317,8 @@ TEST_F(Launcher, LauncherScenarios) {
             c = path_ignores_case ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
         ASSERT_EQ(kit_lock_take(folder.c_str()), 1);
         EXPECT_EQ(kit.run_launcher(), 0);
-        EXPECT_TRUE(kit.editor_runs() == 0 && !fs::exists(kit.file("state.txt"))) << "nothing started, written";
+        EXPECT_EQ((results{kit.editor_runs(), fs::exists(kit.file("state.txt"))}), results(2, 0))
+            << "nothing started, written";
         kit_lock_release();
         for (int round = 0; round < 3; ++round) {
             std::vector<program_object*> launchers = kit.start_launchers(2);
@@ -322,10 +332,12 @@ TEST_F(Launcher, LauncherScenarios) {
         kit.install_editor();
         program_object* running = kit.start_sleeper("NOTEPAD++.EXE");
         program_object* php = kit.start_sleeper("php.exe");
-        ASSERT_TRUE(running && php && process_appears("notepad++.exe") && process_appears("php.exe"));
+        ASSERT_EQ((results{!!running, !!php, process_appears("notepad++.exe"), process_appears("php.exe")}),
+                  results(4, 1));
         EXPECT_EQ(kit.run_launcher(), 0);
-        EXPECT_TRUE(kit.last_editor_run().empty() && !fs::exists(kit.file("state.txt"))) << "nothing started, written";
-        EXPECT_TRUE(program_wait(php, 0) == -1 && program_wait(running, 0) == -1) << "nothing terminated";
+        EXPECT_EQ((results{!kit.last_editor_run().empty(), fs::exists(kit.file("state.txt"))}), results(2, 0))
+            << "nothing started, written";
+        EXPECT_EQ((results{program_wait(php, 0), program_wait(running, 0)}), results(2, -1)) << "nothing terminated";
     }
 }
 

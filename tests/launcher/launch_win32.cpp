@@ -15,6 +15,7 @@
 #include "launcher/launch.h"
 #include "tests/launcher/kit.h"
 #include "tests/support/heap_check.h"
+#include "tests/support/results.h"
 
 namespace quillgate::testing {
 
@@ -91,19 +92,20 @@ TEST_F(WindowsLauncher, CmdWindowsAndAnotherDriveLetter) {
         const auto released = std::chrono::steady_clock::now();
         EXPECT_EQ(launcher ? program_wait(launcher, 30000) : -2, 0);
         const auto took = std::chrono::steady_clock::now() - released;
-        ASSERT_TRUE(closes(one).size() == 1 && !closes(stubborn).empty());
+        ASSERT_EQ((results{static_cast<long long>(closes(one).size()), closes(stubborn).empty()}), (results{1, 0}));
         EXPECT_EQ(closes(stubborn).size(), std::size_t(cleanup_closes_per_window));
         EXPECT_GE(closes(stubborn)[0] - closes(one)[0], 50) << "the second after the next poll";
         const long long stubborn_ms = closes(stubborn).back() - closes(one)[0];
         std::printf("a window that refuses to close: %lld ms of closes; the clean-up took %lld ms\n", stubborn_ms,
                     static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
         EXPECT_LT(took, std::chrono::milliseconds(cleanup_delay_ms + 2000 + 1500)) << "a second and about two more";
-        EXPECT_TRUE(closes(before).empty() && closes(others[0]).empty() && closes(others[1]).empty());
+        EXPECT_EQ((results{closes(before).empty(), closes(others[0]).empty(), closes(others[1]).empty()}),
+                  results(3, 1));
     }
     {
         SCOPED_TRACE("the stick under another letter: paths on it follow when they exist only there");
         Kit stick("stick-"), old_stick("old-stick-");
-        ASSERT_TRUE(map_drive('m', old_stick.root()) && map_drive('n', stick.root()));
+        ASSERT_EQ((results{map_drive('m', old_stick.root()), map_drive('n', stick.root())}), results(2, 1));
         for (const fs::path& file : {stick.root() / "note.txt", stick.root() / "both", old_stick.root() / "both"})
             write_file(file, "");
         Kit kit("kit", "N:\\");
@@ -136,9 +138,7 @@ TEST_F(WindowsLauncher, CmdWindowsAndAnotherDriveLetter) {
 TEST_F(WindowsLauncher, StartedAsFromTheDesktopItsConsoleIsBornHidden) {
     Kit kit("desktop");
     kit.install_editor();
-    const fs::path log = kit.root() / "editor.log", go = kit.root() / "go";
-    set_environment("QUILLGATE_EDITOR_LOG", log.string().c_str());
-    set_environment("QUILLGATE_EDITOR_WAIT_FILE", go.string().c_str());
+    kit.tell_editor(true);
     std::wstring command = L"\"" + fs::path(launcher_path()).wstring() + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -147,18 +147,16 @@ TEST_F(WindowsLauncher, StartedAsFromTheDesktopItsConsoleIsBornHidden) {
     PROCESS_INFORMATION launcher{};
     const bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
                                         kit.root().c_str(), &startup, &launcher);
-    set_environment("QUILLGATE_EDITOR_LOG", nullptr);
-    set_environment("QUILLGATE_EDITOR_WAIT_FILE", nullptr);
     ASSERT_TRUE(started);
     CloseHandle(launcher.hThread);
-    EXPECT_TRUE(wait_until([&] { return editor_last_run(log)["complete"] == "1"; })) << "the editor started";
+    EXPECT_TRUE(wait_until([&] { return kit.last_editor_run()["complete"] == "1"; })) << "the editor started";
     window_handle console = 0;
     EXPECT_TRUE(wait_until([&] { return (console = find_window_with_title("Quillgate by Trevane")) != 0; }));
     EXPECT_TRUE(console && !IsWindowVisible(reinterpret_cast<HWND>(console))) << "the console is hidden";
     EXPECT_EQ(children_named(launcher.dwProcessId, fs::path(launcher_path()).filename().string()), 0)
         << "no copy of the launcher left";
     EXPECT_EQ(children_named(launcher.dwProcessId, "notepad++.exe"), 1);
-    write_file(go, "go");
+    kit.release_editor();
     DWORD exit_code = 1;
     if (WaitForSingleObject(launcher.hProcess, 30000) != WAIT_OBJECT_0) TerminateProcess(launcher.hProcess, 1);
     EXPECT_TRUE(GetExitCodeProcess(launcher.hProcess, &exit_code) && exit_code == 0);

@@ -68,10 +68,9 @@ TEST_F(Programs, CommandLinesByTheWindowsRules) {
     EXPECT_EQ(program_command_line("\"D:\\x\\ed.exe\" -n", nullptr), "\"D:\\x\\ed.exe\" -n");
     EXPECT_EQ(program_command_line(nullptr, nullptr), "\"\"");
     // The folder is the text up to the last separator, unless that is the first character.
-    EXPECT_EQ(program_shell_folder("D:\\a\\b\\c.txt", '\\'), "D:\\a\\b\\");
-    EXPECT_TRUE(program_shell_folder("\\a.txt", '\\').empty());
-    EXPECT_TRUE(program_shell_folder("a.txt", '\\').empty());
-    EXPECT_TRUE(program_shell_folder(nullptr, '\\').empty());
+    for (auto [program, folder] :
+         {std::pair{"D:\\a\\b\\c.txt", "D:\\a\\b\\"}, {"\\a.txt", ""}, {"a.txt", ""}, {nullptr, ""}})
+        EXPECT_EQ(program_shell_folder(program, '\\'), folder) << (program ? program : "null");
     const std::pair<const char*, list> splits[] = {
         {"\"C:\\My Dir\\p.exe\" a  \"b c\" d", {"C:\\My Dir\\p.exe", "a", "b c", "d"}},
         // Backslashes count only before a double quote.
@@ -95,30 +94,18 @@ TEST_F(Programs, StartsWithQuotedPathsWorkingFolderAndShowState) {
     EXPECT_EQ(run["complete"] + run["argc"] + run["arg2"] + "|" + run["arg3"], "14b c|d") << "ended before the return";
     EXPECT_EQ(run["arg0"], editor);
     EXPECT_TRUE(fs::equivalent(run["cwd"], folder_ / "My Tools")) << run["cwd"];
-    if (run.count("cmdline")) {
-        EXPECT_EQ(run["cmdline"], "\"" + editor + "\" a \"b c\"  d");
-    }
+    if (run.count("cmdline")) EXPECT_EQ(run["cmdline"], "\"" + editor + "\" a \"b c\"  d");
     // Already quoted: taken as it stands; no working folder: ours; no trailing space.
     EXPECT_EQ(program_run(("\"" + editor + "\"").c_str(), nullptr, "", RUN_WAIT_EXIT | RUN_HIDDEN), 1);
     auto hidden = last_run();
     EXPECT_EQ(hidden["argc"], "1");
     EXPECT_TRUE(fs::equivalent(hidden["cwd"], fs::current_path())) << hidden["cwd"];
-    if (hidden.count("cmdline")) {
-        EXPECT_EQ(hidden["cmdline"], "\"" + editor + "\"");
-    }
-    // The creation time of what was started, on the clock that dates this
-    // process and every later one; none for a start that failed.
-    process_time created[] = {0, 0, 1};
-    EXPECT_EQ(program_run(editor.c_str(), "", "", RUN_WAIT_EXIT, nullptr, &created[0]), 1);
-    program_object* later = start_kept(editor_, "", RUN_WAIT_EXIT);
-    created[1] = later ? os_process_handle_created(later->process) : 0;
-    program_close(later);
-    EXPECT_EQ(program_run((folder_ / "none").string().c_str(), "", "", RUN_WAIT_EXIT, nullptr, &created[2]), 0);
-    const process_time self = os_process_created(os_process_id());
-    EXPECT_NE(self, 0u);
-    EXPECT_LE(self, created[0]);
-    EXPECT_LE(created[0], created[1]);
-    EXPECT_EQ(created[2], 0u) << "none for a start that failed";
+    if (hidden.count("cmdline")) EXPECT_EQ(hidden["cmdline"], "\"" + editor + "\"");
+    // No creation time for a start that failed; those of what was started
+    // order the sessions of the launcher's scenarios, which check them.
+    process_time created = 1;
+    EXPECT_EQ(program_run((folder_ / "none").string().c_str(), "", "", RUN_WAIT_EXIT, nullptr, &created), 0);
+    EXPECT_EQ(created, 0u);
     program_close(start_kept(editor_, "", RUN_WAIT_EXIT | RUN_HIDDEN | RUN_PIPE_OUTPUT));
     auto piped = last_run();
     // A hidden start is detached from the console or terminal unless a stream is redirected.
