@@ -14,6 +14,7 @@
 #include "runtime/core/slots.h"
 #include "runtime/core/text.h"
 #include "tests/support/heap_check.h"
+#include "tests/support/results.h"
 
 namespace quillgate {
 namespace {
@@ -33,16 +34,15 @@ TEST_F(Core, HeapRefusesWrappingSizesAndFailsWhenTold) {
     ASSERT_NE(empty, nullptr) << "0 bytes still make a block";
     EXPECT_EQ(heap_live().bytes, before.bytes + heap_block_size(empty));
     heap_free(empty);
-    EXPECT_EQ(heap_alloc(huge), nullptr);
-    EXPECT_EQ(heap_alloc_zeroed(huge - 8), nullptr);
-    EXPECT_EQ(heap_realloc(first, huge - 1), nullptr);
-    EXPECT_TRUE(text::copy("x", huge).empty());
-    EXPECT_TRUE(text::concat("x", std::string_view("x", huge)).empty());
+    EXPECT_EQ((results{heap_alloc(huge) == nullptr, heap_alloc_zeroed(huge - 8) == nullptr,
+                       heap_realloc(first, huge - 1) == nullptr, text::copy("x", huge).empty(),
+                       text::concat("x", std::string_view("x", huge)).empty()}),
+              results(5, 1))
+        << "sizes that wrap are refused";
 
     heap_fail_after(1);
     void* second = heap_alloc_zeroed(8);
-    ASSERT_NE(first, nullptr);
-    ASSERT_NE(second, nullptr);
+    ASSERT_EQ((results{first != nullptr, second != nullptr}), results(2, 1));
     ASSERT_EQ(reinterpret_cast<std::uintptr_t>(first) % 8, 0u);
     std::memset(first, 0x11, 16);
     before = heap_live();
@@ -54,8 +54,7 @@ TEST_F(Core, HeapRefusesWrappingSizesAndFailsWhenTold) {
     EXPECT_NE(after, nullptr) << "a one-off fault does not persist";
     heap_fail_after(1, true);
     void* last = heap_alloc(8);
-    EXPECT_EQ(heap_alloc_zeroed(8), nullptr);
-    EXPECT_EQ(heap_realloc(nullptr, 8), nullptr);
+    EXPECT_EQ((results{heap_alloc_zeroed(8) == nullptr, heap_realloc(nullptr, 8) == nullptr}), results(2, 1));
     EXPECT_STREQ(text::concat("a", "b").c_str(), "") << "a failed text is empty, never null";
     heap_fail_after(-1);
     for (void* block : {first, second, after, last}) heap_free(block);
@@ -258,7 +257,7 @@ TEST_F(Core, SlotsCloseWhatTheyReplaceAndAllInOrder) {
     object_id dynamic[3];
     for (object_id& id : dynamic) id = reinterpret_cast<object_id>(open_thing(things, new_object));
     slot_release(things, dynamic[1]); // from the middle of the list
-    slot_release(things, dynamic[1]);   // a released id names nothing: not freed twice
+    slot_release(things, dynamic[1]); // a released id names nothing: not freed twice
     for (object_id stale : {dynamic[1], reinterpret_cast<object_id>(five), object_id{-7}}) {
         EXPECT_EQ(slot_get(things, stale), nullptr) << "not one of the table's objects: refused, not read";
     }

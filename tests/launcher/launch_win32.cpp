@@ -145,21 +145,21 @@ TEST_F(WindowsLauncher, StartedAsFromTheDesktopItsConsoleIsBornHidden) {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION launcher{};
-    const bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
-                                        kit.root().c_str(), &startup, &launcher);
-    ASSERT_TRUE(started);
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                               kit.root().c_str(), &startup, &launcher));
     CloseHandle(launcher.hThread);
     EXPECT_TRUE(wait_until([&] { return kit.last_editor_run()["complete"] == "1"; })) << "the editor started";
     window_handle console = 0;
     EXPECT_TRUE(wait_until([&] { return (console = find_window_with_title("Quillgate by Trevane")) != 0; }));
-    EXPECT_TRUE(console && !IsWindowVisible(reinterpret_cast<HWND>(console))) << "the console is hidden";
+    EXPECT_FALSE(IsWindowVisible(reinterpret_cast<HWND>(console))) << "the console is hidden";
     EXPECT_EQ(children_named(launcher.dwProcessId, fs::path(launcher_path()).filename().string()), 0)
         << "no copy of the launcher left";
     EXPECT_EQ(children_named(launcher.dwProcessId, "notepad++.exe"), 1);
     kit.release_editor();
     DWORD exit_code = 1;
     if (WaitForSingleObject(launcher.hProcess, 30000) != WAIT_OBJECT_0) TerminateProcess(launcher.hProcess, 1);
-    EXPECT_TRUE(GetExitCodeProcess(launcher.hProcess, &exit_code) && exit_code == 0);
+    GetExitCodeProcess(launcher.hProcess, &exit_code);
+    EXPECT_EQ(exit_code, 0u);
     CloseHandle(launcher.hProcess);
     EXPECT_TRUE(wait_until([] { return !find_window_with_title("Quillgate by Trevane"); })) << "gone with it";
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/core/heap.h"
+#include "runtime/processes.h"
 #include "tests/support/files.h"
 #include "tests/support/heap_check.h"
 #include "tests/support/paths.h"
@@ -94,18 +95,24 @@ TEST_F(Programs, StartsWithQuotedPathsWorkingFolderAndShowState) {
     EXPECT_EQ(run["complete"] + run["argc"] + run["arg2"] + "|" + run["arg3"], "14b c|d") << "ended before the return";
     EXPECT_EQ(run["arg0"], editor);
     EXPECT_TRUE(fs::equivalent(run["cwd"], folder_ / "My Tools")) << run["cwd"];
-    if (run.count("cmdline")) EXPECT_EQ(run["cmdline"], "\"" + editor + "\" a \"b c\"  d");
+    const std::string built = "\"" + editor + "\" a \"b c\"  d"; // where the system shows the command line
+    EXPECT_EQ(run.count("cmdline") ? run["cmdline"] : built, built);
     // Already quoted: taken as it stands; no working folder: ours; no trailing space.
     EXPECT_EQ(program_run(("\"" + editor + "\"").c_str(), nullptr, "", RUN_WAIT_EXIT | RUN_HIDDEN), 1);
     auto hidden = last_run();
     EXPECT_EQ(hidden["argc"], "1");
     EXPECT_TRUE(fs::equivalent(hidden["cwd"], fs::current_path())) << hidden["cwd"];
-    if (hidden.count("cmdline")) EXPECT_EQ(hidden["cmdline"], "\"" + editor + "\"");
-    // No creation time for a start that failed; those of what was started
-    // order the sessions of the launcher's scenarios, which check them.
-    process_time created = 1;
-    EXPECT_EQ(program_run((folder_ / "none").string().c_str(), "", "", RUN_WAIT_EXIT, nullptr, &created), 0);
-    EXPECT_EQ(created, 0u);
+    EXPECT_EQ(hidden.count("cmdline") ? hidden["cmdline"] : "\"" + editor + "\"", "\"" + editor + "\"");
+    // The creation time of what was started, on the clock that dates this
+    // process and every later one; none for a start that failed.
+    process_time created[] = {0, 0, 1};
+    EXPECT_EQ(program_run(editor.c_str(), "", "", RUN_WAIT_EXIT, nullptr, &created[0]), 1);
+    program_object* later = start_kept(editor_, "", RUN_WAIT_EXIT);
+    created[1] = later ? process_handle_created(later->process) : 0;
+    program_close(later);
+    EXPECT_EQ(program_run((folder_ / "none").string().c_str(), "", "", RUN_WAIT_EXIT, nullptr, &created[2]), 0);
+    const process_time self = process_created(this_process_id());
+    EXPECT_EQ((results{self != 0, self <= created[0], created[0] <= created[1], created[2] == 0}), results(4, 1));
     program_close(start_kept(editor_, "", RUN_WAIT_EXIT | RUN_HIDDEN | RUN_PIPE_OUTPUT));
     auto piped = last_run();
     // A hidden start is detached from the console or terminal unless a stream is redirected.
