@@ -11,6 +11,11 @@
 // Present only in sanitizer builds: the leak checker that would otherwise run
 // at exit, which _exit skips.
 extern "C" void __lsan_do_leak_check() __attribute__((weak));
+#if defined(QUILLGATE_COVERAGE)
+// The writing of a coverage build's counters, likewise done at exit: a
+// program ended this way still counts.
+extern "C" void __gcov_dump();
+#endif
 
 namespace quillgate {
 
@@ -26,9 +31,13 @@ constexpr int first_field_after_name = 3;
 
 // No atexit handlers and no static destructors, as with ExitProcess after
 // the runtime has released what it holds. A sanitizer build still checks for
-// leaks first; a leak then ends the process with the checker's exit code.
+// leaks first; a leak then ends the process with the checker's exit code. A
+// coverage build writes its counters.
 void os_exit_process(unsigned code) {
     if (__lsan_do_leak_check) __lsan_do_leak_check();
+#if defined(QUILLGATE_COVERAGE)
+    __gcov_dump();
+#endif
     _exit(static_cast<int>(code));
 }
 
