@@ -63,8 +63,9 @@ bool folder_in_form(const char* ansi, const xml_document* document, text* out) {
 bool exists_in_form(const void* context, std::string_view path, bool* there) {
     const auto* document = static_cast<const xml_document*>(context);
     text wide;
-    if (!xml_held_to_utf16(document, path.data(), path.size(), &wide)) {
-        *there = false;
+    if (!xml_held_to_utf16(document, path.data(), path.size(), &wide)) return false;
+    if (wide.empty()) {
+        *there = false; // no character the document's encoding knows
         return true;
     }
     const auto* units = reinterpret_cast<const std::uint16_t*>(wide.c_str());
@@ -84,7 +85,8 @@ bool recorded_folder(text* folder) {
     text recorded;
     if (!file_read_line_checked(state_file_slot, ENCODING_8BIT, &recorded)) return false;
     text today;
-    if (!recorded.empty() && !utf8_well_formed(recorded.view())) today = legacy_ansi_to_ansi(recorded.c_str(), recorded.size());
+    if (!recorded.empty() && !utf8_well_formed(recorded.view()))
+        today = legacy_ansi_to_ansi(recorded.c_str(), recorded.size());
     *folder = today.empty() ? std::move(recorded) : std::move(today);
     return true;
 }

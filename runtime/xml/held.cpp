@@ -68,7 +68,8 @@ bool xml_held_to_utf16(const xml_document* document, const char* held, std::size
         }
         if (length == 0 || c == 0) {
             heap_free(units);
-            return false;
+            *utf16 = text();
+            return true;
         }
         if (c >= 0x10000) {
             units[count++] = static_cast<std::uint16_t>(0xD800 | ((c - 0x10000) >> 10));

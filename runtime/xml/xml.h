@@ -122,9 +122,9 @@ constexpr std::int32_t XML_HELD_CHARSET = 3;
 // The bytes that hold `code_point` in the document's tree, into `out`
 // (xml_held_max bytes); their count.
 int xml_hold_character(const xml_document* document, std::uint32_t code_point, char* out);
-// Held text back to the characters it means, as UTF-16 little-endian bytes;
-// false when a byte means no character in the document's encoding (or
-// memory ran short).
+// Held text back to the characters it means, as UTF-16 little-endian bytes,
+// or the empty text when a byte means no character in the document's
+// encoding. False only when memory ran short.
 bool xml_held_to_utf16(const xml_document* document, const char* held, std::size_t size, text* utf16);
 
 struct xml_pool_block {

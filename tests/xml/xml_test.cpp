@@ -127,12 +127,19 @@ TEST_F(Load, HeldCharactersReadBackAsTheyWereHeld) {
                                                        : std::string("\x3D\xD8\x00\xDE", 4);
         EXPECT_EQ(std::string(units.view()), expected) << row.character;
     }
-    text units;
+    // What a byte means in the document in slot 0: no character is nothing,
+    // a failure is memory short.
+    const auto means = [](std::string_view held, text units = {}) -> std::string {
+        return xml_held_to_utf16(xml_document_get(0), held.data(), held.size(), &units) ? std::string(units.view())
+                                                                                        : "failed";
+    };
     ASSERT_NE(load_memory(0, "<?xml version='1.0' encoding='x-no-such-set'?><a/>", ENCODING_8BIT), 0);
-    EXPECT_FALSE(xml_held_to_utf16(xml_document_get(0), "\xD2", 1, &units)) << "a set the system does not know";
+    EXPECT_EQ(means("\xD2"), "") << "a set the system does not know";
     ASSERT_NE(load_memory(0, "<a/>", ENCODING_8BIT), 0);
-    EXPECT_FALSE(xml_held_to_utf16(xml_document_get(0), "\xFF", 1, &units)) << "no UTF-8";
-    EXPECT_FALSE(xml_held_to_utf16(xml_document_get(0), "\x01&e;", 4, &units)) << "an entity reference";
+    EXPECT_EQ(means("\xFF") + "|" + means("\x01&e;"), "|") << "no UTF-8; an entity reference";
+    heap_fail_after(0);
+    EXPECT_EQ(means("a"), "failed");
+    heap_fail_after(-1);
 }
 
 TEST_F(Load, StatusSlotsAndPartialTrees) {
