@@ -118,7 +118,7 @@ bool update_editor_file(object_id slot, const char* path, const char* launcher_f
     loaded_document document;
     const std::intptr_t loaded = xml_load(slot, path, ENCODING_8BIT);
     if (!loaded) return absent_or_empty(path);
-    document.dynamic = slot == -1;
+    document.dynamic = slot == new_object;
     document.id = document.dynamic ? static_cast<object_id>(loaded) : slot;
     const int status = xml_status(document.id);
     if (status == XML_STATUS_OUT_OF_MEMORY || status == XML_STATUS_READ_ERROR) return false;
@@ -183,8 +183,8 @@ void sync_workspace_folder(const char* launcher_folder, const char* editor_folde
             for (const char* name : {session_file_name, shortcuts_file_name}) {
                 if (!moved) break;
                 text path = text::concat(editor_folder, name);
-                done =
-                    !path.empty() && update_editor_file(-1, path.c_str(), launcher_folder, old_folder, false) && done;
+                done = !path.empty() &&
+                       update_editor_file(new_object, path.c_str(), launcher_folder, old_folder, false) && done;
             }
             if (moved) done = move_plugin_settings(editor_folder, old_folder, launcher_folder) && done;
             record = done;

@@ -4,14 +4,10 @@
 
 #include <cstdint>
 
-#include "runtime/files/files.h"
+// process_time and os_handle, the types the program runner's results use too.
+#include "runtime/platform/process.h"
 
 namespace quillgate {
-
-// A time on the system's own clock of process creation: 100 ns units since
-// 1601 on Windows, clock ticks since boot on POSIX; 0 when unknown. (The
-// platform layer's type, which the program runner's results use too.)
-using process_time = std::uint64_t;
 
 // This process's id.
 std::int64_t this_process_id();
