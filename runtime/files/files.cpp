@@ -34,6 +34,9 @@ using line_scan::ends_line;
 using line_scan::find_stop;
 using line_scan::LF;
 
+// A line read without a limit on its units.
+constexpr long no_limit = -1;
+
 constexpr std::int32_t line_block = 4096;
 
 slot_table* files = nullptr;
@@ -271,12 +274,12 @@ text read_buffered_line(file_object* file, int encoding, bool raw) {
     return read_long_line(file, encoding, raw);
 }
 
-// Reads up to the next line end; `limit` counts units, -1 for none.
+// Reads up to the next line end; `limit` counts units, or is no_limit.
 text read_line(file_object* file, int flags, long limit) {
     int encoding = flags & 31;
     bool raw = (flags & ignore_line_ends) != 0;
     std::uint32_t unit = encoding == ENCODING_UTF16 ? 2 : 1;
-    if (unit == 1 && limit == -1 && file->buffer != nullptr) return read_buffered_line(file, encoding, raw);
+    if (unit == 1 && limit == no_limit && file->buffer != nullptr) return read_buffered_line(file, encoding, raw);
 
     // Two spare bytes keep room for a terminator even when growing fails.
     scratch line(line_block + 2);
@@ -284,7 +287,7 @@ text read_line(file_object* file, int flags, long limit) {
     std::size_t capacity = line_block;
     std::size_t stored = 0;
     for (;;) {
-        if (limit != -1) {
+        if (limit != no_limit) {
             if (limit == 0) break;
             --limit;
         }
@@ -398,7 +401,7 @@ std::intptr_t file_open_with_mode(object_id slot, const char* path, int mode, in
 text file_read_line(object_id slot, int flags) {
     file_object* file = find(slot);
     if (file == nullptr) return {};
-    return read_line(file, flags, -1);
+    return read_line(file, flags, no_limit);
 }
 
 std::int32_t file_write_text(object_id slot, const char* text_bytes, int encoding) {
